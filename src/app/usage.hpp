@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string_view>
+
+namespace tolva {
+
+// Written to standard error when no subcommand is given (626 bytes).
+extern const std::string_view usageText;
+
+}  // namespace tolva

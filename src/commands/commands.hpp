@@ -1,0 +1,18 @@
+#pragma once
+// The subcommand handlers. A one-shot handler emits its document and returns,
+// or ends the process through fail(). runListen never returns.
+
+#include <optional>
+#include <string>
+
+#include "platform/platform.hpp"
+
+namespace tolva {
+
+void cmdProbe(Platform& platform, const std::optional<std::string>& requestedLocaleId);
+void cmdInstall(Platform& platform, const std::string& localeId);
+void cmdRelease(Platform& platform, const std::string& localeId);
+void cmdTranscribe(Platform& platform, const std::string& path, const std::string& localeId, bool autoInstall);
+[[noreturn]] void runListen(Platform& platform);
+
+}  // namespace tolva

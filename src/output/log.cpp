@@ -1,0 +1,28 @@
+#include "output/log.hpp"
+
+#include <cstdio>
+
+#include "app/process.hpp"
+#include "output/fd_write.hpp"
+#include "output/json_writer.hpp"
+
+namespace tolva {
+
+std::optional<std::string> logLine(double seconds, std::string_view event, LogFields fields) {
+  char t[64];
+  std::snprintf(t, sizeof t, "%.3f", seconds);
+  // Caller fields replace the reserved keys, should one ever pass them.
+  fields.try_emplace("t", std::string(t));
+  fields.try_emplace("event", std::string(event));
+  auto line = writeJsonCompact(JsonValue(std::move(fields)));
+  if (!line) return std::nullopt;
+  *line += '\n';
+  return line;
+}
+
+void log(std::string_view event, LogFields fields) {
+  double seconds = std::chrono::duration<double>(WallClock::now() - processStart()).count();
+  if (auto line = logLine(seconds, event, std::move(fields))) writeAll(stderrFd, *line);
+}
+
+}  // namespace tolva

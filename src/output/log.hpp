@@ -1,0 +1,24 @@
+#pragma once
+// The diagnostic log: one compact JSON object per line on standard error,
+//   {"t":"<seconds since processStart, three decimals>","event":"<name>",...fields}
+// Each line leaves in one unbuffered write, so lines from different threads do
+// not mix. The log takes no lock, keeps no state and never fails its caller: a
+// line that cannot be encoded (a non-finite number) is dropped silently.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/json_value.hpp"
+
+namespace tolva {
+
+using LogFields = JsonObject;
+
+void log(std::string_view event, LogFields fields = {});
+
+// The encoded line (with its line feed) that log() would write at `seconds`,
+// or nothing when it cannot be encoded.
+std::optional<std::string> logLine(double seconds, std::string_view event, LogFields fields);
+
+}  // namespace tolva

@@ -1,0 +1,113 @@
+#pragma once
+// Scenario: everything the scripted platform answers, as plain data. Tests
+// build one in C++ or write it as JSON (parseScenario); the format is
+// documented in the README's testing section.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/audio.hpp"
+#include "platform/speech.hpp"
+
+namespace tolva::scripted {
+
+// Asset status of one locale, per preset name ("batch", "dictation").
+struct StatusScript {
+  std::optional<AssetStatus> all;                // for every preset
+  std::map<std::string, AssetStatus> byPreset;   // overrides `all`
+};
+
+struct ProgressPoint {
+  int atMs = 0;  // since downloadAndInstall began
+  double fraction = 0;
+  std::int64_t completed = 0;
+  std::int64_t total = 0;
+};
+
+struct InstallScript {
+  bool present = true;                       // false: no request (nothing to install)
+  std::optional<std::string> requestError;   // assetInstallationRequest throws
+  std::vector<ProgressPoint> progress;       // the progress timeline
+  int durationMs = 0;                        // downloadAndInstall takes this long
+  std::optional<std::string> downloadError;  // ... and then throws this
+};
+
+struct ReserveScript {
+  std::optional<bool> result;               // the answer; default: whether it was added
+  std::optional<std::string> error;         // throws instead
+};
+
+struct ReleaseScript {
+  std::optional<bool> result;  // the answer; default: whether it was removed
+  bool shrinks = true;         // whether the reserved list loses the locale
+};
+
+struct ResultScript {
+  std::string text;
+  double start = 0;  // seconds; may be non-finite
+  double end = 0;
+  std::int64_t alternatives = 0;
+  bool isFinal = true;
+  int delayMs = 0;  // after the previous result (or the analysis start)
+};
+
+struct AnalyzerScript {
+  std::vector<ResultScript> results;
+  std::optional<std::string> resultsError;  // the results stream ends with it
+  std::optional<std::string> analyzeError;  // analyzeSequence throws after its results
+  std::optional<double> lastTime;           // what analyzeSequence reports; default: the audio's end
+  bool noLastTime = false;                  // analyzeSequence reports none
+  std::optional<std::string> startError;    // start() throws
+  std::optional<std::string> finalizeError; // finalize throws (after delivering)
+  int finalizeDelayMs = 0;
+  bool finalizeHangs = false;               // finalize blocks until cancelled
+  int cancelDelayMs = 0;                    // cancelAndFinishNow takes this long
+};
+
+struct FileScript {
+  AudioFormat format{16000, 1, CommonFormat::float32};
+  std::int64_t length = 16000;
+  std::optional<std::string> openError;
+  std::optional<std::int64_t> readErrorAtFrame;  // a read reaching this frame throws
+  std::string readErrorMessage = "scripted read error";
+  std::optional<std::uint32_t> framesPerRead;    // at most this many per read; 0 delivers nothing
+};
+
+struct CaptureScript {
+  AudioFormat format{48000, 1, CommonFormat::float32};
+  std::optional<std::string> formatError;  // no input device
+  std::optional<std::string> startError;
+  std::uint32_t bufferFrames = 4096;
+  int intervalMs = 50;
+  int buffers = -1;                        // buffers delivered; -1 without end
+  std::optional<int> haltAtMs;             // the device goes away then
+  std::vector<int> changesAtMs;            // configuration changes that leave it running
+};
+
+struct Scenario {
+  bool available = true;
+  std::vector<std::string> supportedLocales{"de_DE", "en_US"};
+  std::vector<std::string> installedLocales;
+  std::vector<std::string> reservedLocales;
+  std::map<std::string, std::string> equivalents;  // request -> supported identifier
+  std::map<std::string, StatusScript> status;      // by locale identifier
+  std::int64_t maximumReservedLocales = 5;
+  ReserveScript reserve;
+  ReleaseScript release;
+  InstallScript install;
+  AnalyzerScript analyzer;                          // every analyzer ...
+  std::vector<AnalyzerScript> analyzers;            // ... unless the n-th one is scripted here
+  std::optional<AudioFormat> bestAudioFormat = AudioFormat{16000, 1, CommonFormat::float32};
+  bool converterFails = false;
+  bool converterOutputsNothing = false;
+  std::map<std::string, FileScript> files;          // by file name (last path component)
+  CaptureScript capture;
+};
+
+// Parses the JSON form. Throws std::runtime_error naming what is wrong.
+Scenario parseScenario(const std::string& json);
+
+}  // namespace tolva::scripted
