@@ -16,6 +16,5 @@ void cmdProbe(Platform&, const std::optional<std::string>&) { notImplemented("pr
 void cmdInstall(Platform&, const std::string&) { notImplemented("install"); }
 void cmdRelease(Platform&, const std::string&) { notImplemented("release"); }
 void cmdTranscribe(Platform&, const std::string&, const std::string&, bool) { notImplemented("transcribe"); }
-void runListen(Platform&) { notImplemented("listen"); }
 
 }  // namespace tolva

@@ -1,0 +1,42 @@
+#pragma once
+// ModelStore: the asset inventory of the real platform, and the catalog of
+// locales the speech engine can run. It knows which locales are supported
+// (the built-in en_US system model plus catalog entries), which are installed
+// (system model present, or a complete verified model in the store), the
+// reservations, and how to install a catalog model.
+//
+// Store root: $XDG_DATA_HOME/tolva-speech (default ~/.local/share/tolva-speech).
+// Thread contract: any thread; reservation and install changes are also safe
+// against other processes (flock).
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/speech.hpp"
+
+namespace tolva::store {
+
+// The files the PocketSphinx decoder loads for one locale.
+struct ModelFiles {
+  std::string acousticModel;  // directory (-hmm)
+  std::string languageModel;  // n-gram file (-lm)
+  std::string dictionary;     // pronunciation dictionary (-dict)
+};
+
+class ModelStore : public AssetInventory {
+ public:
+  // In catalog order: the built-in en_US first.
+  virtual std::vector<Locale> supportedLocales() = 0;
+  virtual std::vector<Locale> installedLocales() = 0;
+  // The supported locale whose ICU maximized form equals the request's.
+  virtual std::optional<Locale> supportedLocale(const Locale& equivalentTo) = 0;
+  // The model of an installed locale, or nothing.
+  virtual std::optional<ModelFiles> installedModel(const Locale& locale) = 0;
+};
+
+// The store over the XDG data directories of the environment.
+std::unique_ptr<ModelStore> makeModelStore();
+
+}  // namespace tolva::store
