@@ -1,9 +1,27 @@
 # The real Linux platform and the shipped binary.
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(ARCHIVE REQUIRED IMPORTED_TARGET libarchive)
+pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
+
+# pocketsphinx.pc names an include directory that does not exist, which an
+# imported target refuses; keep only the directories that are there.
+pkg_check_modules(SPHINX REQUIRED pocketsphinx)
+set(SPHINX_EXISTING_INCLUDE_DIRS "")
+foreach(dir IN LISTS SPHINX_INCLUDE_DIRS)
+  if(IS_DIRECTORY "${dir}")
+    list(APPEND SPHINX_EXISTING_INCLUDE_DIRS "${dir}")
+  endif()
+endforeach()
+
 file(GLOB_RECURSE REAL_SOURCES CONFIGURE_DEPENDS
   src/platform/linux/*.cpp src/platform/sphinx/*.cpp src/platform/store/*.cpp
   src/platform/ffmpeg/*.cpp src/platform/pulse/*.cpp)
 add_library(tolva_real STATIC ${REAL_SOURCES})
-target_link_libraries(tolva_real PUBLIC tolva_core)
+target_include_directories(tolva_real SYSTEM PUBLIC ${SPHINX_EXISTING_INCLUDE_DIRS})
+target_link_libraries(tolva_real PUBLIC tolva_core ${SPHINX_LIBRARIES}
+  PkgConfig::FFMPEG PkgConfig::PULSE PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO)
 
 add_executable(tolva-speech src/main.cpp)
 target_link_libraries(tolva-speech PRIVATE tolva_real)
