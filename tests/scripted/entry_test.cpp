@@ -28,6 +28,8 @@ struct FailureCase {
   std::string message;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << testing::PrintToString(c.args); }
+
 class EntryFailures : public testing::TestWithParam<FailureCase> {};
 
 // Each failure: the exact document on stdout, the fatal line last on stderr, exit 1.

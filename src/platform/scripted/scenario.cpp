@@ -133,9 +133,8 @@ void parseInventory(const json& root, Scenario& scenario) {
   read(root, "installedLocales", scenario.installedLocales);
   read(root, "reservedLocales", scenario.reservedLocales);
   read(root, "equivalents", scenario.equivalents);
-  for (const auto& [locale, value] : root.value("status", json::object()).items()) {
-    scenario.status[locale] = parseStatus(value);
-  }
+  const json statuses = root.value("status", json::object());
+  for (const auto& [locale, value] : statuses.items()) scenario.status[locale] = parseStatus(value);
   read(root, "maximumReservedLocales", scenario.maximumReservedLocales);
   if (root.contains("reserve")) {
     readOptional(root.at("reserve"), "result", scenario.reserve.result);
@@ -166,9 +165,8 @@ Scenario parseScenario(const std::string& text) {
     }
     read(root, "converterFails", scenario.converterFails);
     read(root, "converterOutputsNothing", scenario.converterOutputsNothing);
-    for (const auto& [name, file] : root.value("files", json::object()).items()) {
-      scenario.files[name] = parseFile(file);
-    }
+    const json files = root.value("files", json::object());
+    for (const auto& [name, file] : files.items()) scenario.files[name] = parseFile(file);
     if (root.contains("capture")) scenario.capture = parseCapture(root.at("capture"));
     return scenario;
   } catch (const json::exception& e) {

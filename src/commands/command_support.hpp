@@ -1,0 +1,21 @@
+#pragma once
+// Small pieces the one-shot commands share.
+
+#include <string>
+#include <vector>
+
+#include "app/process.hpp"
+#include "platform/speech.hpp"
+
+namespace tolva {
+
+// The asset status of a module list holding one transcriber for `locale`.
+AssetStatus statusFor(SpeechEngine& engine, const Locale& locale, const TranscriberPreset& preset);
+
+// Plain identifiers, sorted ascending by code point.
+std::vector<std::string> sortedIdentifiers(const std::vector<Locale>& locales);
+
+// Milliseconds since `start` on the wall clock, fractional part kept.
+double elapsedMsSince(WallClock::time_point start);
+
+}  // namespace tolva
