@@ -58,5 +58,16 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{{"--locale"}, "unknown-command", "unknown subcommand '--locale'"},
                     FailureCase{{"a/b"}, "unknown-command", "unknown subcommand 'a\\/b'"}));
 
+TEST(Entry, DefaultsAndIgnoredArguments) {
+  const std::string scenario = R"({"install": null})";
+  ToolRun install = runScripted({"install"}, scenario);
+  ASSERT_EQ(install.status, 0) << install.err;
+  EXPECT_EQ(nlohmann::json::parse(install.out)["locale"], "de-DE");
+
+  ToolRun probe = runScripted({"probe", "extra", "--locale"}, scenario);
+  ASSERT_EQ(probe.status, 0) << probe.err;
+  EXPECT_FALSE(nlohmann::json::parse(probe.out).contains("requestedLocale"));
+}
+
 }  // namespace
 }  // namespace tolva::test

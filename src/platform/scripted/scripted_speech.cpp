@@ -49,7 +49,12 @@ class ScriptedProgress final : public InstallProgress {
 class ScriptedInstallRequest final : public AssetInstallationRequest {
  public:
   ScriptedInstallRequest(InstallScript script, std::vector<Locale> locales, std::shared_ptr<InventoryState> state)
-      : script_(std::move(script)), locales_(std::move(locales)), state_(std::move(state)) {}
+      : script_(std::move(script)), locales_(std::move(locales)), state_(std::move(state)) {
+    // Points at time zero hold before the download begins.
+    for (const auto& point : script_.progress) {
+      if (point.atMs <= 0) progress_.set(point);
+    }
+  }
 
   const InstallProgress& progress() const override { return progress_; }
 
