@@ -43,9 +43,11 @@ bool installAssets(AssetInventory& inventory, const TranscriberModules& modules,
     }
     log("install.requestCreated");
     Task sampler = startProgressSampler(request, samples);
+    // The sampler is never waited for: it holds what it reads, and after a
+    // failed download it samples on until the process ends.
+    sampler.abandon();
     request->downloadAndInstall();
     sampler.cancel();
-    sampler.abandon();  // not waited for: it holds what it reads
     log("install.downloadAndInstall.done");
     return true;
   } catch (...) {

@@ -25,7 +25,11 @@ class ResultCollector {
   // Waits for the stream to end and hands over what was collected.
   CollectedResults finish();
 
-  void cancel() { task_.cancel(); }
+  // Cancels the collection and waits for its task to end.
+  void stop() {
+    task_.cancel();
+    task_.wait();
+  }
 
  private:
   std::shared_ptr<CollectedResults> collected_;

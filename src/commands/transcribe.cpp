@@ -90,7 +90,7 @@ std::unique_ptr<AudioFile> openAudio(AudioSystem& audio, const std::string& path
 
 [[noreturn]] void failAnalysis(ResultCollector& collector) {
   std::string description = describe(std::current_exception());
-  collector.cancel();
+  collector.stop();
   fail("analyze-failed", "analyzeSequence/finalize threw", description);
 }
 

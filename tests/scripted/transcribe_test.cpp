@@ -35,7 +35,7 @@ struct FailureCase {
   std::vector<std::string> extra;
   std::string code;
   std::string message;
-  std::optional<std::string> detail;
+  std::optional<std::string> detail = std::nullopt;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
