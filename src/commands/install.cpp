@@ -43,11 +43,17 @@ bool installAssets(AssetInventory& inventory, const TranscriberModules& modules,
     }
     log("install.requestCreated");
     Task sampler = startProgressSampler(request, samples);
-    // The sampler is never waited for: it holds what it reads, and after a
-    // failed download it samples on until the process ends.
-    sampler.abandon();
-    request->downloadAndInstall();
+    try {
+      request->downloadAndInstall();
+    } catch (...) {
+      // Stopped before the failure is reported, so that "fatal" stays the last line.
+      sampler.cancel();
+      sampler.wait();
+      throw;
+    }
+    // Not waited for: it holds what it reads and ends at its next check.
     sampler.cancel();
+    sampler.abandon();
     log("install.downloadAndInstall.done");
     return true;
   } catch (...) {

@@ -1,4 +1,5 @@
 #include "output/emit.hpp"
+#include "output/fd_write.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
