@@ -1,0 +1,20 @@
+#pragma once
+// Unpacks a model archive (any tar or zip flavour libarchive reads) into a
+// directory, refusing anything that could reach outside it or is not plain
+// data: absolute paths, "..", symbolic and hard links, devices, FIFOs.
+// Names are checked here rather than with libarchive's secure-extraction
+// flags, which also refuse every entry written under a prefix directory.
+
+#include <cstdint>
+#include <filesystem>
+
+namespace tolva::store {
+
+// Extracts archive into destination, an existing empty directory. More than
+// maximumBytes of unpacked data is refused (a decompression bomb). Throws
+// PlatformError naming the refused entry, or libarchive's description of a
+// damaged archive; destination may then hold a part, for the caller to drop.
+void extractArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,
+                    std::int64_t maximumBytes);
+
+}  // namespace tolva::store

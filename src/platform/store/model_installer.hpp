@@ -1,0 +1,26 @@
+#pragma once
+// Installs the model of one catalog entry into the store.
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/store/catalog_entry.hpp"
+#include "platform/store/store_layout.hpp"
+
+namespace tolva::store {
+
+// Downloads, verifies, unpacks and checks the entry's archive in a staging
+// directory and renames the model into models/<identifier>/ in one step.
+//
+// Runs under the locale's lock. When another process (or thread) holds it,
+// this waits for it and then finds the model installed, so one locale is
+// never downloaded twice at once; should that other install fail, this one
+// downloads after it. A kill at any point leaves models/ as it was; the
+// staging directory it leaves is removed by the next store that opens.
+//
+// onBytes gets the downloaded byte count. Throws PlatformError saying what
+// went wrong; the store is then unchanged.
+void installModel(const StoreLayout& layout, const CatalogEntry& entry,
+                  const std::function<void(std::int64_t)>& onBytes);
+
+}  // namespace tolva::store

@@ -1,0 +1,160 @@
+#include "platform/store/model_store.hpp"
+
+#include <exception>
+
+#include "output/log.hpp"
+#include "platform/platform_error.hpp"
+#include "platform/store/catalog.hpp"
+#include "platform/store/file_lock.hpp"
+#include "platform/store/install_request.hpp"
+#include "platform/store/model_manifest.hpp"
+#include "platform/store/reservations.hpp"
+#include "platform/store/staging_area.hpp"
+
+namespace tolva::store {
+namespace {
+
+// The store over one layout. Construction reads the catalog files and clears
+// leftovers; queries stat a few files and read small JSON files, never a
+// model, so that a probe stays fast. All state lives in files guarded by
+// flock, and the catalog is immutable, so any thread may call.
+class LinuxModelStore final : public ModelStore {
+ public:
+  explicit LinuxModelStore(StoreLayout layout)
+      : layout_(std::move(layout)), catalog_(Catalog::load(layout_)), reservations_(layout_) {
+    removeLeftovers(layout_);
+  }
+
+  std::vector<Locale> supportedLocales() override {
+    std::vector<Locale> locales;
+    for (const CatalogEntry& entry : catalog_.entries()) locales.push_back(entry.locale);
+    return locales;
+  }
+
+  std::vector<Locale> installedLocales() override {
+    std::vector<Locale> locales;
+    for (const CatalogEntry& entry : catalog_.entries()) {
+      if (isInstalled(entry)) locales.push_back(entry.locale);
+    }
+    return locales;
+  }
+
+  std::optional<Locale> supportedLocale(const Locale& equivalentTo) override {
+    const CatalogEntry* entry = catalog_.findEquivalent(equivalentTo);
+    if (!entry) return std::nullopt;
+    return entry->locale;
+  }
+
+  std::optional<ModelFiles> installedModel(const Locale& locale) override {
+    const CatalogEntry* entry = catalog_.find(locale);
+    if (!entry) return std::nullopt;
+    if (entry->system) return systemModelPresent(entry->files) ? std::optional(entry->files) : std::nullopt;
+    return readManifest(layout_.modelDir(entry->locale));
+  }
+
+  AssetStatus status(const TranscriberModules& modules) override {
+    for (const auto& module : modules) {
+      AssetStatus moduleStatus = module ? localeStatus(module->locale()) : AssetStatus::unsupported;
+      if (moduleStatus != AssetStatus::installed) return moduleStatus;
+    }
+    return AssetStatus::installed;
+  }
+
+  std::vector<Locale> reservedLocales() override { return reservations_.list(); }
+
+  std::int64_t maximumReservedLocales() override { return Reservations::maximum; }
+
+  bool reserve(const Locale& locale) override {
+    const CatalogEntry& entry = supportedEntry(locale);
+    // A full store still answers for an installed locale: it is usable
+    // without a slot, so asking for one is no error.
+    return reservations_.add(entry.locale, isInstalled(entry));
+  }
+
+  bool release(const Locale& locale) override {
+    bool removed = false;
+    try {
+      removed = reservations_.remove(locale);
+    } catch (const std::exception& error) {
+      log("store.releaseFailed", {{"locale", locale.identifier()}, {"error", error.what()}});
+      return false;
+    }
+    if (removed) removeUnreservedModel(locale);
+    return removed;
+  }
+
+  std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const TranscriberModules& modules) override {
+    std::vector<CatalogEntry> missing;
+    for (const auto& module : modules) {
+      if (!module) throw PlatformError("an installation request was asked for an empty transcriber module");
+      const CatalogEntry& entry = supportedEntry(module->locale());
+      if (isInstalled(entry) || isListed(missing, entry)) continue;
+      if (entry.system) {
+        throw PlatformError("the " + entry.locale.identifier() +
+                            " model comes with the Debian package pocketsphinx-en-us, which is not installed");
+      }
+      missing.push_back(entry);
+    }
+    if (missing.empty()) return nullptr;
+    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing));
+  }
+
+ private:
+  const CatalogEntry& supportedEntry(const Locale& locale) const {
+    const CatalogEntry* entry = catalog_.find(locale);
+    if (!entry) throw PlatformError("no model for " + locale.identifier() + " in the model catalog");
+    return *entry;
+  }
+
+  static bool isListed(const std::vector<CatalogEntry>& entries, const CatalogEntry& entry) {
+    for (const CatalogEntry& listed : entries) {
+      if (sameLocale(listed.locale, entry.locale)) return true;
+    }
+    return false;
+  }
+
+  bool isInstalled(const CatalogEntry& entry) const {
+    if (entry.system) return systemModelPresent(entry.files);
+    return readManifest(layout_.modelDir(entry.locale)).has_value();
+  }
+
+  AssetStatus localeStatus(const Locale& locale) const {
+    const CatalogEntry* entry = catalog_.find(locale);
+    if (!entry) return AssetStatus::unsupported;
+    if (isInstalled(*entry)) return AssetStatus::installed;
+    if (!entry->system && FileLock::isHeld(layout_.localeLock(entry->locale))) return AssetStatus::downloading;
+    return AssetStatus::supported;
+  }
+
+  // Deletes the store's copy of a model once its reservation is gone. Skipped
+  // while an install of the locale runs (it holds the lock: someone wants the
+  // model again) or when the locale was reserved again meanwhile. A system
+  // model is never touched.
+  void removeUnreservedModel(const Locale& locale) {
+    const CatalogEntry* entry = catalog_.find(locale);
+    Locale target = entry ? entry->locale : locale;
+    if ((entry && entry->system) || !isStoreIdentifier(target.identifier())) return;
+    auto lock = FileLock::tryAcquire(layout_.localeLock(target));
+    if (!lock) {
+      log("store.modelKept",
+          {{"locale", target.identifier()}, {"reason", "the locale is locked (an install may be running)"}});
+      return;
+    }
+    if (reservations_.contains(target)) return;
+    try {
+      removeInstalledModel(layout_, target);
+    } catch (const std::exception& error) {
+      log("store.modelKept", {{"locale", target.identifier()}, {"reason", error.what()}});
+    }
+  }
+
+  const StoreLayout layout_;
+  const Catalog catalog_;
+  Reservations reservations_;
+};
+
+}  // namespace
+
+std::unique_ptr<ModelStore> makeModelStore() { return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment()); }
+
+}  // namespace tolva::store

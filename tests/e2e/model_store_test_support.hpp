@@ -1,0 +1,306 @@
+#pragma once
+// Helpers of the model store tests: a store in a fresh temporary XDG data
+// directory, catalog files, model archives built at test time with
+// libarchive, and a loopback HTTP server (python3 -m http.server).
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/speech.hpp"
+#include "platform/store/model_store.hpp"
+#include "support/temp_dir.hpp"
+
+extern char** environ;
+
+namespace tolva::store::test {
+
+namespace fs = std::filesystem;
+
+inline const fs::path systemModelDir = "/usr/share/pocketsphinx/model/en-us";
+
+// A transcriber module is all the store needs to see a locale.
+class FakeTranscriber final : public SpeechTranscriber {
+ public:
+  explicit FakeTranscriber(std::string id) : locale_(id), results_(ResultChannel::make()) {}
+  const Locale& locale() const override { return locale_; }
+  const TranscriberPreset& preset() const override { return preset_; }
+  std::shared_ptr<ResultChannel> results() override { return results_; }
+
+ private:
+  Locale locale_;
+  TranscriberPreset preset_{"dictation", true, false, false};
+  std::shared_ptr<ResultChannel> results_;
+};
+
+inline TranscriberModules modules(const std::vector<std::string>& ids) {
+  TranscriberModules list;
+  for (const auto& id : ids) list.push_back(std::make_shared<FakeTranscriber>(id));
+  return list;
+}
+
+inline std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+inline std::string sha256Of(const fs::path& path) {
+  std::string data = readFile(path);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    static constexpr char digits[] = "0123456789abcdef";
+    hex += digits[digest[i] >> 4];
+    hex += digits[digest[i] & 15];
+  }
+  return hex;
+}
+
+// ---- archives ----
+
+struct ArchiveItem {
+  enum class Type { file, directory, symlink, hardlink };
+  std::string name;
+  std::string content;  // file data
+  Type type = Type::file;
+  std::string target;  // link target
+
+  static ArchiveItem file(std::string name, std::string content) {
+    return {std::move(name), std::move(content), Type::file, ""};
+  }
+  static ArchiveItem directory(std::string name) { return {std::move(name), "", Type::directory, ""}; }
+  static ArchiveItem link(Type type, std::string name, std::string target) {
+    return {std::move(name), "", type, std::move(target)};
+  }
+};
+
+inline void writeTarGz(const fs::path& out, const std::vector<ArchiveItem>& items) {
+  archive* writer = archive_write_new();
+  archive_write_add_filter_gzip(writer);
+  archive_write_set_filter_option(writer, "gzip", "compression-level", "1");
+  archive_write_set_format_pax_restricted(writer);
+  ASSERT_EQ(archive_write_open_filename(writer, out.c_str()), ARCHIVE_OK);
+  for (const ArchiveItem& item : items) {
+    archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, item.name.c_str());
+    bool directory = item.type == ArchiveItem::Type::directory;
+    archive_entry_set_filetype(entry, directory                                 ? AE_IFDIR
+                                      : item.type == ArchiveItem::Type::symlink ? AE_IFLNK
+                                                                                : AE_IFREG);
+    archive_entry_set_perm(entry, directory ? 0755 : 0644);
+    if (item.type == ArchiveItem::Type::symlink) archive_entry_set_symlink(entry, item.target.c_str());
+    if (item.type == ArchiveItem::Type::hardlink) archive_entry_set_hardlink(entry, item.target.c_str());
+    if (item.type == ArchiveItem::Type::file)
+      archive_entry_set_size(entry, static_cast<la_int64_t>(item.content.size()));
+    ASSERT_EQ(archive_write_header(writer, entry), ARCHIVE_OK) << item.name;
+    if (!item.content.empty()) archive_write_data(writer, item.content.data(), item.content.size());
+    archive_entry_free(entry);
+  }
+  archive_write_close(writer);
+  archive_write_free(writer);
+}
+
+// Data that does not compress, so a cut archive is cut inside its data.
+inline std::string noise(std::size_t size, unsigned seed) {
+  std::string data(size, '\0');
+  for (char& c : data) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 16);
+  }
+  return data;
+}
+
+// A model under root/ in the layout modelCatalogEntry names: the system
+// en-us acoustic model, its phone language model and the dictionary.
+inline std::vector<ArchiveItem> realModelItems(const std::string& root) {
+  std::vector<ArchiveItem> items{ArchiveItem::directory(root + "/"), ArchiveItem::directory(root + "/acoustic/")};
+  for (const auto& file : fs::directory_iterator(systemModelDir / "en-us")) {
+    items.push_back(ArchiveItem::file(root + "/acoustic/" + file.path().filename().string(), readFile(file.path())));
+  }
+  items.push_back(ArchiveItem::file(root + "/lm.bin", readFile(systemModelDir / "en-us-phone.lm.bin")));
+  items.push_back(ArchiveItem::file(root + "/dict", readFile(systemModelDir / "cmudict-en-us.dict")));
+  return items;
+}
+
+// The same layout with small made-up files: enough for the store's checks.
+inline std::vector<ArchiveItem> smallModelItems(const std::string& root) {
+  std::vector<ArchiveItem> items;
+  unsigned seed = 1;
+  for (const char* name : {"mdef", "means", "variances", "transition_matrices"}) {
+    items.push_back(ArchiveItem::file(root + "/acoustic/" + name, noise(16 * 1024, seed++)));
+  }
+  items.push_back(ArchiveItem::file(root + "/lm.bin", noise(32 * 1024, seed++)));
+  items.push_back(ArchiveItem::file(root + "/dict", "hello HH AH L OW\n"));
+  return items;
+}
+
+inline std::string modelCatalogEntry(const std::string& locale, const std::string& url, std::int64_t size,
+                                     const std::string& sha256, const std::string& root = "model") {
+  return R"({"locale":")" + locale + R"(","url":")" + url + R"(","size":)" + std::to_string(size) + R"(,"sha256":")" +
+         sha256 + R"(","acousticModel":")" + root + R"(/acoustic","languageModel":")" + root +
+         R"(/lm.bin","dictionary":")" + root + R"(/dict"})";
+}
+
+inline std::string fileUrl(const fs::path& path) { return "file://" + path.string(); }
+
+// ---- the store's environment ----
+
+// Each test gets its own XDG_DATA_HOME and XDG_DATA_DIRS in a temporary
+// directory; the previous values come back afterwards.
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saveVariable("XDG_DATA_HOME", savedHome);
+    saveVariable("XDG_DATA_DIRS", savedDirs);
+    setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
+    setenv("XDG_DATA_DIRS", systemData().c_str(), 1);
+  }
+  void TearDown() override {
+    restoreVariable("XDG_DATA_HOME", savedHome);
+    restoreVariable("XDG_DATA_DIRS", savedDirs);
+  }
+
+  fs::path dataHome() const { return temp.path() / "home"; }
+  fs::path systemData() const { return temp.path() / "system"; }
+  fs::path storeRoot() const { return dataHome() / "tolva-speech"; }
+
+  // A catalog file in the user's (or the system's) catalog directory.
+  void writeCatalog(const std::string& name, const std::string& json, bool system = false) const {
+    fs::path dir = (system ? systemData() : dataHome()) / "tolva-speech" / "catalog.d";
+    fs::create_directories(dir);
+    std::ofstream(dir / name, std::ios::binary) << json;
+  }
+
+  // Every path under the store root but the lock files, which stay by design.
+  std::vector<std::string> storeContents() const {
+    std::vector<std::string> paths;
+    if (!fs::exists(storeRoot())) return paths;
+    for (const auto& entry : fs::recursive_directory_iterator(storeRoot())) {
+      if (entry.path().extension() == ".lock" || entry.path().filename() == "locks") continue;
+      if (entry.is_directory() && fs::is_empty(entry.path())) continue;
+      paths.push_back(fs::relative(entry.path(), storeRoot()).string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
+
+  tolva::test::TempDir temp;
+
+ private:
+  static void saveVariable(const char* name, std::optional<std::string>& saved) {
+    const char* value = std::getenv(name);
+    if (value) saved = value;
+  }
+  static void restoreVariable(const char* name, const std::optional<std::string>& saved) {
+    if (saved) {
+      setenv(name, saved->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  std::optional<std::string> savedHome;
+  std::optional<std::string> savedDirs;
+};
+
+// ---- loopback HTTP server ----
+
+inline int freeLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+inline bool accepts(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+// Serves a directory on 127.0.0.1 until the object goes; its request log
+// counts the downloads.
+class LoopbackHttpServer {
+ public:
+  LoopbackHttpServer(const fs::path& dir, const fs::path& log) : port_(freeLoopbackPort()), log_(log) {
+    std::string portText = std::to_string(port_);
+    std::vector<std::string> args{"python3", "-m",        "http.server", portText,
+                                  "--bind",  "127.0.0.1", "--directory", dir.string()};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawnp(&pid_, "python3", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    // Generous: python may start slowly on a loaded machine.
+    for (int i = 0; i < 400 && pid_ > 0 && !accepts(port_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~LoopbackHttpServer() { stop(); }
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+  bool running() const { return pid_ > 0 && accepts(port_); }
+  std::string url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + name; }
+  // Stops the server (flushing its log) and counts the GETs of a file.
+  int downloadsOf(const std::string& name) {
+    stop();
+    std::istringstream lines(readFile(log_));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("\"GET /" + name + " ") != std::string::npos) ++count;
+    }
+    return count;
+  }
+
+ private:
+  void stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  pid_t pid_ = -1;
+  int port_;
+  fs::path log_;
+};
+
+}  // namespace tolva::store::test
