@@ -1,0 +1,17 @@
+#pragma once
+// Microphone capture through PulseAudio (or PipeWire's pulse server): a record
+// stream on the default source, in the source's own rate and channels.
+
+#include <memory>
+
+#include "platform/audio.hpp"
+
+namespace tolva::pulse {
+
+// A capture engine. Construction is cheap: nothing connects to the server
+// until inputFormat() or start() is first called. The tap and configuration
+// observers run on the engine's main-loop thread; they must not destroy the
+// engine, nor call inputFormat() or start() (those wait on that thread).
+std::unique_ptr<CaptureEngine> makeCaptureEngine();
+
+}  // namespace tolva::pulse
