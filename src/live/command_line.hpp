@@ -1,0 +1,47 @@
+#pragma once
+// One listen command line, parsed. Lines are JSON objects with a string `cmd`:
+//   {"cmd":"start","locale":"de-DE","replay":"/path/a.wav","chunkMs":100}
+//   {"cmd":"stop"}
+//   {"cmd":"quit"}
+// Keys and command names are compared exactly; other keys are ignored.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace tolva {
+
+inline constexpr std::int64_t defaultChunkMs = 100;
+
+// A start request as the router accepted it.
+struct StartRequest {
+  std::string locale;                     // exactly as sent; admission judges it
+  std::optional<std::string> replayPath;  // absent: the microphone
+  std::int64_t chunkMs = defaultChunkMs;  // not range-checked: 0 and negatives pass
+
+  bool operator==(const StartRequest&) const = default;
+};
+
+namespace command {
+struct Blank {};          // nothing but whitespace
+struct Malformed {};      // not an object with a string `cmd`
+struct MissingLocale {};  // a start without a string `locale`
+struct Start {
+  StartRequest request;
+};
+struct Stop {};
+struct Quit {};
+struct Unknown {
+  std::string cmd;
+};
+}  // namespace command
+
+using CommandLine = std::variant<command::Blank, command::Malformed, command::MissingLocale, command::Start,
+                                 command::Stop, command::Quit, command::Unknown>;
+
+// Trims whitespace and line breaks from both ends, then parses.
+CommandLine parseCommandLine(std::string_view line);
+
+}  // namespace tolva

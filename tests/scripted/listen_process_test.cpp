@@ -1,0 +1,104 @@
+// The listen process as a parent application sees it, for what a transcript
+// cannot say: huge lines, bytes that are not UTF-8, a parent that stops
+// reading, signals, and a quit racing a start.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <string>
+
+#include "support/listen_session.hpp"
+
+namespace tolva::test {
+namespace {
+
+const std::string replayScenario =
+    R"({"installedLocales":["de_DE"],"files":{"a.wav":{"length":1600},"long.wav":{"length":1600000}}})";
+
+// Peak resident memory of a process, in KiB.
+long peakRssKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+TEST(ListenProcess, ALineOverAMebibyteIsRefusedWithoutBeingHeld) {
+  ListenSession session(replayScenario);
+  ASSERT_FALSE(session.awaitEvent("ready").is_null());
+  long before = peakRssKiB(session.pid());
+  std::string piece(1 << 20, 'x');
+  session.sendRaw("{\"cmd\":\"");
+  for (int i = 0; i < 128; ++i) session.sendRaw(piece);  // 128 MiB in one line
+  session.send("\"}");
+  session.send(R"({"cmd":"stop"})");
+  Json refusal = session.awaitEvent("error");
+  EXPECT_EQ(refusal["code"], "bad-command");
+  EXPECT_EQ(refusal["message"], "stdin line is not a JSON object with a `cmd` field");
+  EXPECT_EQ(session.awaitEvent("error")["code"], "no-session");  // the next line is read as usual
+  long after = peakRssKiB(session.pid());
+  EXPECT_LT(after - before, 32 * 1024) << "the reader held the long line";
+  session.closeInput();
+  EXPECT_EQ(session.waitExit(), 0);
+  EXPECT_EQ(session.eventNames(), (std::vector<std::string>{"ready", "error", "error"}));
+}
+
+TEST(ListenProcess, BytesThatAreNotUtf8BecomeReplacementCharacters) {
+  ListenSession session(replayScenario);
+  session.send("{\"cmd\":\"st\xFFop\"}");
+  session.closeInput();
+  EXPECT_EQ(session.waitExit(), 0);
+  ASSERT_EQ(session.events().size(), 2u);
+  EXPECT_EQ(session.events()[1]["message"], "unknown command 'st\xEF\xBF\xBDop'");
+}
+
+TEST(ListenProcess, AParentThatStopsReadingDoesNotKillTheService) {
+  ListenSession session(replayScenario);
+  session.send(R"({"cmd":"start","locale":"de-DE","replay":"long.wav"})");
+  ASSERT_FALSE(session.awaitEvent("capture-started").is_null());
+  session.closeOutput();
+  session.send(R"({"cmd":"stop"})");
+  session.send(R"({"cmd":"start","locale":"de-DE","replay":"a.wav"})");
+  session.closeInput();
+  EXPECT_EQ(session.waitExit(), 0);
+  bool exited = false;
+  for (const auto& log : session.logLines()) {
+    if (log["event"] == "listen.exit") exited = log["sessions"] >= 1;
+  }
+  EXPECT_TRUE(exited) << session.err();
+}
+
+TEST(ListenProcess, SigintWhileIdleExitsLikeQuit) {
+  ListenSession session(replayScenario);
+  ASSERT_FALSE(session.awaitEvent("ready").is_null());
+  session.signal(SIGINT);
+  EXPECT_EQ(session.waitExit(), 0);
+  EXPECT_EQ(session.eventNames(), std::vector<std::string>{"ready"});
+  auto logs = session.logLines();
+  ASSERT_GE(logs.size(), 2u);
+  EXPECT_EQ(logs[logs.size() - 2]["signal"], "SIGINT");
+  EXPECT_EQ(logs.back()["event"], "listen.exit");
+}
+
+// Whether the start is taken before the quit arrives depends on timing: either
+// no session runs, or it runs and is closed at once. Both end the same way.
+TEST(ListenProcess, QuitRightBehindAStartEndsTheService) {
+  for (int round = 0; round < 5; ++round) {
+    ListenSession session(replayScenario);
+    session.sendRaw("{\"cmd\":\"start\",\"locale\":\"de-DE\",\"replay\":\"long.wav\"}\n{\"cmd\":\"quit\"}\n");
+    EXPECT_EQ(session.waitExit(), 0);
+    auto names = session.eventNames();
+    std::vector<std::string> expected{"ready"};
+    if (names.size() > 1) expected = {"ready", "session-started", "capture-started", "final", "session-ended"};
+    EXPECT_EQ(names, expected);
+    auto logs = session.logLines();
+    ASSERT_FALSE(logs.empty());
+    EXPECT_EQ(logs.back()["event"], "listen.exit");
+    EXPECT_EQ(logs.back()["sessions"], names.size() > 1 ? 1 : 0);
+  }
+}
+
+}  // namespace
+}  // namespace tolva::test
