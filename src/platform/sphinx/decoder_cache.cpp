@@ -1,0 +1,87 @@
+#include "platform/sphinx/decoder_cache.hpp"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace tolva::sphinx {
+
+struct DecoderLease::Pool {
+  std::mutex mutex;
+  std::map<std::string, std::vector<std::unique_ptr<Decoder>>> idle;
+  std::int64_t loaded = 0;
+};
+
+namespace {
+
+std::string cacheKey(const store::ModelFiles& files, DecoderKind kind) {
+  // NUL cannot occur in a path, so the fields cannot run into each other.
+  std::string key(1, kind == DecoderKind::streaming ? 's' : 'w');
+  for (const std::string* part : {&files.acousticModel, &files.languageModel, &files.dictionary}) {
+    key += '\0';
+    key += *part;
+  }
+  return key;
+}
+
+}  // namespace
+
+DecoderLease::DecoderLease(std::shared_ptr<Pool> pool, std::string key, std::unique_ptr<Decoder> decoder)
+    : pool_(std::move(pool)), key_(std::move(key)), decoder_(std::move(decoder)) {}
+
+DecoderLease& DecoderLease::operator=(DecoderLease&& other) noexcept {
+  if (this != &other) {
+    giveBack();
+    pool_ = std::move(other.pool_);
+    key_ = std::move(other.key_);
+    decoder_ = std::move(other.decoder_);
+  }
+  return *this;
+}
+
+DecoderLease::~DecoderLease() { giveBack(); }
+
+void DecoderLease::giveBack() {
+  if (!pool_ || !decoder_) return;
+  std::unique_ptr<Decoder> surplus;
+  {
+    std::lock_guard lock(pool_->mutex);
+    auto& idle = pool_->idle[key_];
+    if (idle.size() < DecoderCache::maxIdlePerKey) {
+      idle.push_back(std::move(decoder_));
+    } else {
+      surplus = std::move(decoder_);
+    }
+  }
+  // Unloading takes a while; the pool's lock is not held for it.
+  surplus.reset();
+}
+
+DecoderCache::DecoderCache() : pool_(std::make_shared<DecoderLease::Pool>()) {}
+
+DecoderLease DecoderCache::acquire(const store::ModelFiles& files, DecoderKind kind) {
+  std::string key = cacheKey(files, kind);
+  {
+    std::lock_guard lock(pool_->mutex);
+    auto& idle = pool_->idle[key];
+    if (!idle.empty()) {
+      std::unique_ptr<Decoder> decoder = std::move(idle.back());
+      idle.pop_back();
+      return DecoderLease(pool_, std::move(key), std::move(decoder));
+    }
+  }
+  // Loading runs outside the pool's lock, so other keys are not held up.
+  std::unique_ptr<Decoder> decoder = Decoder::load(files, kind);
+  {
+    std::lock_guard lock(pool_->mutex);
+    ++pool_->loaded;
+  }
+  return DecoderLease(pool_, std::move(key), std::move(decoder));
+}
+
+std::int64_t DecoderCache::decodersLoaded() const {
+  std::lock_guard lock(pool_->mutex);
+  return pool_->loaded;
+}
+
+}  // namespace tolva::sphinx

@@ -1,0 +1,91 @@
+#include "platform/sphinx/sphinx_analyzer.hpp"
+
+#include "platform/platform_error.hpp"
+#include "platform/sphinx/file_analysis.hpp"
+#include "platform/sphinx/voice_activity.hpp"
+
+namespace tolva::sphinx {
+
+SphinxAnalyzer::SphinxAnalyzer(TranscriberModules modules, std::shared_ptr<store::ModelStore> store,
+                               std::shared_ptr<DecoderCache> cache)
+    : modules_(std::move(modules)), store_(std::move(store)), cache_(std::move(cache)), sink_(modules_) {}
+
+SphinxAnalyzer::~SphinxAnalyzer() {
+  cancel_.request_stop();
+  if (worker_.joinable()) worker_.join();
+  sink_.finish();
+}
+
+void SphinxAnalyzer::begin(Phase next) {
+  std::lock_guard lock(mutex_);
+  if (phase_ != Phase::idle) throw PlatformError("this analyzer has already been started");
+  phase_ = next;
+}
+
+store::ModelFiles SphinxAnalyzer::modelFiles() const {
+  if (modules_.empty() || !modules_.front()) throw PlatformError("the analyzer has no transcriber module");
+  const Locale& locale = modules_.front()->locale();
+  for (const auto& module : modules_) {
+    if (!module || !sameLocale(module->locale(), locale)) {
+      throw PlatformError("the transcriber modules of one analyzer must share one locale");
+    }
+  }
+  std::optional<store::ModelFiles> files = store_ ? store_->installedModel(locale) : std::nullopt;
+  if (!files) throw PlatformError("no speech model is installed for " + locale.identifier());
+  return *files;
+}
+
+std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
+  begin(Phase::analysingFile);
+  if (cancel_.stop_requested()) return std::nullopt;
+  DecoderLease decoder;
+  try {
+    store::ModelFiles files = modelFiles();
+    decoder = cache_->acquire(files, DecoderKind::wholeUtterance);
+    VoiceActivity detector(files);
+    return analyzeFile(file, *decoder, detector, sink_, cancel_.get_token());
+  } catch (...) {
+    decoder.discard();  // it may have failed in the middle of an utterance
+    sink_.finish(std::current_exception());
+    throw;
+  }
+}
+
+void SphinxAnalyzer::start(std::shared_ptr<AnalyzerInputChannel> input) {
+  if (!input) throw PlatformError("the analyzer was started without an input");
+  begin(Phase::live);
+  auto state = std::make_shared<LiveDecodingState>();
+  try {
+    state->decoder = cache_->acquire(modelFiles(), DecoderKind::streaming);
+  } catch (...) {
+    sink_.finish(std::current_exception());  // nobody waits for results that cannot come
+    throw;
+  }
+  state->sink = sink_;
+  state->input = std::move(input);
+  std::lock_guard lock(mutex_);
+  live_ = state;
+  worker_ = std::jthread([state, stop = cancel_.get_token()] { runLiveDecoding(*state, stop); });
+}
+
+void SphinxAnalyzer::finalizeAndFinishThroughEndOfInput() {
+  std::shared_ptr<LiveDecodingState> live;
+  {
+    std::lock_guard lock(mutex_);
+    live = live_;
+  }
+  if (!live) {
+    // A file analysis has delivered everything already; or nothing was begun.
+    sink_.finish();
+    return;
+  }
+  if (!live->done.wait(cancel_.get_token())) return;  // cancelled: the cancel ended the results
+  if (live->error) std::rethrow_exception(live->error);
+}
+
+void SphinxAnalyzer::cancelAndFinishNow() {
+  cancel_.request_stop();
+  sink_.finish();
+}
+
+}  // namespace tolva::sphinx

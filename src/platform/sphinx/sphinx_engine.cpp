@@ -1,0 +1,68 @@
+#include "platform/sphinx/sphinx_engine.hpp"
+
+#include <algorithm>
+
+#include "platform/platform_error.hpp"
+#include "platform/sphinx/decoder.hpp"
+#include "platform/sphinx/decoder_cache.hpp"
+#include "platform/sphinx/sphinx_analyzer.hpp"
+#include "platform/sphinx/sphinx_transcriber.hpp"
+
+namespace tolva::sphinx {
+namespace {
+
+class SphinxEngine final : public SpeechEngine {
+ public:
+  SphinxEngine(std::shared_ptr<store::ModelStore> store, std::shared_ptr<DecoderCache> cache)
+      : store_(std::move(store)), cache_(std::move(cache)) {}
+
+  // The library is linked in; nothing at run time can make it unusable.
+  bool isAvailable() override { return true; }
+
+  std::vector<Locale> supportedLocales() override { return store_->supportedLocales(); }
+  std::vector<Locale> installedLocales() override { return store_->installedLocales(); }
+  std::optional<Locale> supportedLocale(const Locale& equivalentTo) override {
+    return store_->supportedLocale(equivalentTo);
+  }
+
+  std::shared_ptr<SpeechTranscriber> makeTranscriber(const Locale& locale, const TranscriberPreset& preset) override {
+    return std::make_shared<SphinxTranscriber>(locale, preset);
+  }
+
+  std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const TranscriberModules& modules) override {
+    return std::make_shared<SphinxAnalyzer>(modules, store_, cache_);
+  }
+
+  std::optional<AudioFormat> bestAvailableAudioFormat(const TranscriberModules& modules) override {
+    if (modules.empty()) return std::nullopt;
+    std::vector<Locale> supported = store_->supportedLocales();
+    for (const auto& module : modules) {
+      bool isSupported = module && std::any_of(supported.begin(), supported.end(), [&](const Locale& locale) {
+                           return sameLocale(locale, module->locale());
+                         });
+      if (!isSupported) return std::nullopt;
+    }
+    return AudioFormat{Decoder::sampleRate, 1, CommonFormat::float32};
+  }
+
+  AssetInventory& assetInventory() override { return *store_; }
+
+ private:
+  std::shared_ptr<store::ModelStore> store_;
+  std::shared_ptr<DecoderCache> cache_;
+};
+
+}  // namespace
+
+std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore> store) {
+  return makeSphinxEngine(std::move(store), std::make_shared<DecoderCache>());
+}
+
+std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore> store,
+                                               std::shared_ptr<DecoderCache> cache) {
+  if (!store) throw PlatformError("the speech engine needs a model store");
+  if (!cache) cache = std::make_shared<DecoderCache>();
+  return std::make_unique<SphinxEngine>(std::move(store), std::move(cache));
+}
+
+}  // namespace tolva::sphinx
