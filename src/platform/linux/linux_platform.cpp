@@ -1,11 +1,34 @@
 #include "platform/linux_platform.hpp"
 
-#include "platform/platform_error.hpp"
+#include "platform/ffmpeg/ffmpeg_audio.hpp"
+#include "platform/pulse/pulse_capture.hpp"
+#include "platform/sphinx/sphinx_engine.hpp"
+#include "platform/store/model_store.hpp"
 
 namespace tolva {
+namespace {
 
-// The PocketSphinx engine and the FFmpeg audio system are not in this build
-// yet; every subcommand that needs them reports that.
-Platform& linuxPlatform() { throw PlatformError("the Linux speech platform is not built into this binary yet"); }
+// Files and conversion through FFmpeg, the microphone through PulseAudio.
+class LinuxAudioSystem final : public AudioSystem {
+ public:
+  std::unique_ptr<AudioFile> openFile(const std::string& path) override { return ffmpeg::openAudioFile(path); }
+
+  std::unique_ptr<AudioConverter> makeConverter(const AudioFormat& from, const AudioFormat& to) override {
+    return ffmpeg::makeConverter(from, to);
+  }
+
+  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return pulse::makeCaptureEngine(); }
+};
+
+}  // namespace
+
+// Built once; the process always leaves through _exit, so nothing here is
+// ever destroyed while another thread still uses it.
+Platform& linuxPlatform() {
+  static std::unique_ptr<SpeechEngine> speech = sphinx::makeSphinxEngine(store::makeModelStore());
+  static LinuxAudioSystem audio;
+  static Platform platform{*speech, audio};
+  return platform;
+}
 
 }  // namespace tolva

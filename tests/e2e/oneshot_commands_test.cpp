@@ -1,0 +1,99 @@
+// The one-shot commands of the shipped binary on a fresh model store.
+#include <gtest/gtest.h>
+
+#include "e2e/model_store_test_support.hpp"
+#include "support/documents.hpp"
+
+namespace tolva::test {
+namespace {
+
+using nlohmann::json;
+using namespace tolva::store::test;
+
+const std::string clip = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
+
+class OneShotCommands : public StoreTest {
+ protected:
+  ToolRun tool(const std::vector<std::string>& args) { return runTool(TOLVA_BINARY, args); }
+
+  // A locale served over loopback HTTP: the system English model repackaged.
+  std::string serveEnglishAs(const std::string& locale, const std::string& sha256Override = "") {
+    fs::path archive = temp.path() / "www" / "model.tar.gz";
+    fs::create_directories(archive.parent_path());
+    std::vector<ArchiveItem> items{ArchiveItem::directory("model/"), ArchiveItem::directory("model/acoustic/")};
+    for (const auto& file : fs::directory_iterator(systemModelDir / "en-us")) {
+      items.push_back(ArchiveItem::file("model/acoustic/" + file.path().filename().string(), readFile(file.path())));
+    }
+    items.push_back(ArchiveItem::file("model/lm.bin", readFile(systemModelDir / "en-us.lm.bin")));
+    items.push_back(ArchiveItem::file("model/dict", readFile(systemModelDir / "cmudict-en-us.dict")));
+    writeTarGz(archive, items);
+    server = std::make_unique<LoopbackHttpServer>(archive.parent_path(), temp.path() / "http.log");
+    std::string sha = sha256Override.empty() ? sha256Of(archive) : sha256Override;
+    writeCatalog("test.json", modelCatalogEntry(locale, server->url("model.tar.gz"),
+                                                static_cast<std::int64_t>(fs::file_size(archive)), sha));
+    return sha;
+  }
+
+  std::unique_ptr<LoopbackHttpServer> server;
+};
+
+TEST_F(OneShotCommands, SystemEnglishProbesInstallsAndReleases) {
+  ToolRun probe = tool({"probe"});
+  ASSERT_EQ(probe.status, 0) << probe.err;
+  json document = json::parse(probe.out);
+  EXPECT_EQ(document.size(), 14u);
+  EXPECT_EQ(document["supportedLocales"], json({"en_US"}));
+  EXPECT_EQ(document["installedLocales"], json({"en_US"}));
+  EXPECT_EQ(document["assetStatusForEN"], "installed");
+
+  ToolRun install = tool({"install", "--locale", "en-US"});
+  ASSERT_EQ(install.status, 0) << install.err;
+  document = json::parse(install.out);
+  EXPECT_EQ(document["installRequested"], false);
+  EXPECT_EQ(document["reserved"], true);
+  EXPECT_EQ(document["reservedCount"], 1);
+  EXPECT_EQ(document["statusAfter"], "installed");
+
+  ToolRun release = tool({"release", "--locale", "en-US"});
+  ASSERT_EQ(release.status, 0) << release.err;
+  EXPECT_EQ(json::parse(release.out)["released"], true);
+  EXPECT_EQ(json::parse(release.out)["reservedAfter"], json::array());
+
+  expectFailure(tool({"release", "--locale", "en-US"}), "locale-not-reserved",
+                "en_US holds no reservation on this machine", "reserved=0 maximum=5");
+  EXPECT_TRUE(lines(probe.err).size() >= 4u);
+}
+
+TEST_F(OneShotCommands, CatalogLocaleInstallsOverHttpAndTranscribes) {
+  serveEnglishAs("en-GB");
+  ASSERT_TRUE(server->running());
+  ToolRun install = tool({"install", "--locale", "en-GB"});
+  ASSERT_EQ(install.status, 0) << install.err;
+  json document = json::parse(install.out);
+  EXPECT_EQ(document["installRequested"], true);
+  EXPECT_EQ(document["statusBefore"], "supported");
+  EXPECT_EQ(document["statusAfter"], "installed");
+  EXPECT_FALSE(document["progressSamples"].empty());
+  EXPECT_FALSE(logEvent(install, "install.downloadAndInstall.done").is_null());
+
+  ToolRun transcribe = tool({"transcribe", clip, "--locale", "en-GB"});
+  ASSERT_EQ(transcribe.status, 0) << transcribe.err;
+  json transcript = json::parse(transcribe.out);
+  EXPECT_EQ(transcript["_localeUsed"], "en_GB");
+  EXPECT_NE(transcript["transcript"].get<std::string>().find("young man"), std::string::npos) << transcribe.out;
+}
+
+TEST_F(OneShotCommands, WrongChecksumFailsTheInstallAndLeavesTheStore) {
+  serveEnglishAs("en-GB", std::string(64, '0'));
+  auto before = storeContents();
+  ToolRun install = tool({"install", "--locale", "en-GB"});
+  EXPECT_EQ(install.status, 1);
+  json document = json::parse(install.out);
+  EXPECT_EQ(document["error"], "install-failed");
+  EXPECT_NE(document["detail"].get<std::string>().find("checksum mismatch"), std::string::npos);
+  auto after = storeContents();
+  EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const std::string& p) { return p.starts_with("models"); }), 0);
+}
+
+}  // namespace
+}  // namespace tolva::test
