@@ -12,31 +12,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/child_environment.hpp"
 #include "support/run_tool.hpp"
 
-extern char** environ;
-
 namespace tolva::test {
-namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    std::string_view text(*entry);
-    if (!overrides.contains(std::string(text.substr(0, text.find('='))))) env.emplace_back(text);
-  }
-  for (const auto& [name, value] : overrides) env.push_back(name + "=" + value);
-  return env;
-}
-
-}  // namespace
 
 ListenProcess::ListenProcess(const std::string& binary, const std::map<std::string, std::string>& env) {
   ::signal(SIGPIPE, SIG_IGN);  // a child that exits before reading all input must not kill the test
@@ -49,8 +28,8 @@ ListenProcess::ListenProcess(const std::string& binary, const std::map<std::stri
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   std::vector<std::string> argv{binary, "listen"};
   auto environment = environmentWith(env);
-  auto argvPointers = pointers(argv);
-  auto envPointers = pointers(environment);
+  auto argvPointers = execPointers(argv);
+  auto envPointers = execPointers(environment);
   int spawned = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);

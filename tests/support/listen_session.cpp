@@ -13,30 +13,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/child_environment.hpp"
 #include "support/run_tool.hpp"
-
-extern char** environ;
 
 namespace tolva::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-std::vector<std::string> environmentWithScenario(const std::string& scenario) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    if (!std::string_view(*entry).starts_with("TOLVA_SCENARIO=")) env.emplace_back(*entry);
-  }
-  env.push_back("TOLVA_SCENARIO=" + scenario);
-  return env;
-}
 
 }  // namespace
 
@@ -84,9 +67,9 @@ ListenSession::ListenSession(const std::string& scenario, std::vector<std::strin
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   std::vector<std::string> argv{TOLVA_SCRIPTED_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
-  auto env = environmentWithScenario(scenario);
-  auto argvPointers = pointers(argv);
-  auto envPointers = pointers(env);
+  auto env = environmentWith({{"TOLVA_SCENARIO", scenario}});
+  auto argvPointers = execPointers(argv);
+  auto envPointers = execPointers(env);
   int spawned = posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);

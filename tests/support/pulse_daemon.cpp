@@ -14,19 +14,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/child_environment.hpp"
 #include "support/run_tool.hpp"
-
-extern char** environ;
 
 namespace tolva::test {
 namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
 
 pid_t spawnQuietly(std::vector<std::string> argv) {
   posix_spawn_file_actions_t actions;
@@ -34,7 +26,7 @@ pid_t spawnQuietly(std::vector<std::string> argv) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto args = pointers(argv);
+  auto args = execPointers(argv);
   pid_t pid = -1;
   int failed = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

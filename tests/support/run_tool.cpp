@@ -12,28 +12,10 @@
 #include <cstring>
 #include <stdexcept>
 
-extern char** environ;
+#include "support/child_environment.hpp"
 
 namespace tolva::test {
 namespace {
-
-std::vector<std::string> environmentWith(const std::map<std::string, std::string>& extra) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    std::string text(*entry);
-    auto name = text.substr(0, text.find('='));
-    if (!extra.contains(name)) env.push_back(text);
-  }
-  for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
-  return env;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
 
 struct Pipe {
   int fds[2] = {-1, -1};
@@ -95,8 +77,8 @@ ToolRun runTool(const std::string& binary, const std::vector<std::string>& args,
   std::vector<std::string> argv{binary};
   argv.insert(argv.end(), args.begin(), args.end());
   auto env = environmentWith(options.env);
-  auto argvPointers = pointers(argv);
-  auto envPointers = pointers(env);
+  auto argvPointers = execPointers(argv);
+  auto envPointers = execPointers(env);
 
   pid_t pid = -1;
   int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
