@@ -17,7 +17,8 @@
 
 namespace tolva::test {
 
-ListenProcess::ListenProcess(const std::string& binary, const std::map<std::string, std::string>& env) {
+ListenProcess::ListenProcess(const std::string& binary, const std::map<std::string, std::string>& env,
+                             const std::vector<std::string>& args) {
   ::signal(SIGPIPE, SIG_IGN);  // a child that exits before reading all input must not kill the test
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
@@ -26,7 +27,8 @@ ListenProcess::ListenProcess(const std::string& binary, const std::map<std::stri
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  std::vector<std::string> argv{binary, "listen"};
+  std::vector<std::string> argv{binary};
+  argv.insert(argv.end(), args.begin(), args.end());
   auto environment = environmentWith(env);
   auto argvPointers = execPointers(argv);
   auto envPointers = execPointers(environment);
@@ -51,8 +53,9 @@ ListenProcess::~ListenProcess() {
   }
 }
 
-void ListenProcess::send(const std::string& line) {
-  std::string bytes = line + "\n";
+void ListenProcess::send(const std::string& line) { sendRaw(line + "\n"); }
+
+void ListenProcess::sendRaw(const std::string& bytes) {
   std::string_view rest = bytes;
   while (!rest.empty() && in_ >= 0) {
     ssize_t n = write(in_, rest.data(), rest.size());
@@ -65,6 +68,11 @@ void ListenProcess::send(const std::string& line) {
 void ListenProcess::closeInput() {
   if (in_ >= 0) close(in_);
   in_ = -1;
+}
+
+void ListenProcess::closeOutput() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
 }
 
 void ListenProcess::signal(int number) { kill(pid_, number); }
@@ -139,8 +147,18 @@ int ListenProcess::waitExit(std::chrono::milliseconds timeout) {
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+  // A sanitizer report would not change the status of a process that leaves with _exit.
+  for (const char* report : {"Sanitizer", "runtime error:"}) {
+    EXPECT_EQ(err_.find(report), std::string::npos) << err_;
+  }
   status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return status_;
+}
+
+std::vector<std::string> ListenProcess::eventNames() const {
+  std::vector<std::string> names;
+  for (const auto& event : events_) names.push_back(event.value("event", ""));
+  return names;
 }
 
 std::vector<ListenProcess::Json> ListenProcess::sessionEvents(std::int64_t session, const std::string& name) const {

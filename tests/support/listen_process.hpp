@@ -19,15 +19,19 @@ class ListenProcess {
   using Clock = std::chrono::steady_clock;
   using Json = nlohmann::json;
 
-  // Starts `binary listen` with this process's environment plus `env`
+  // Starts `binary args...` with this process's environment plus `env`
   // (which replaces variables of the same name).
-  ListenProcess(const std::string& binary, const std::map<std::string, std::string>& env);
+  ListenProcess(const std::string& binary, const std::map<std::string, std::string>& env,
+                const std::vector<std::string>& args = {"listen"});
   ~ListenProcess();  // kills a child that has not been waited for
   ListenProcess(const ListenProcess&) = delete;
   ListenProcess& operator=(const ListenProcess&) = delete;
 
   void send(const std::string& line);  // the line and a line feed
+  void sendRaw(const std::string& bytes);
   void closeInput();
+  // Stops reading standard output and closes it, like a parent that went away.
+  void closeOutput();
   void signal(int number);
 
   // Waits for the next event after the previous awaited one that is named
@@ -39,10 +43,12 @@ class ListenProcess {
   Json pollEvent(const std::string& name, std::chrono::milliseconds timeout,
                  const std::function<bool(const Json&)>& accept = {});
   // Waits for the exit; returns the status (128 + signal when killed), or -1
-  // after `timeout` (the child is then killed).
+  // after `timeout` (the child is then killed). A sanitizer report on the
+  // child's standard error fails the test.
   int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   const std::vector<Json>& events() const { return events_; }
+  std::vector<std::string> eventNames() const;
   // When the event last returned by awaitEvent or pollEvent was read.
   Clock::time_point lastArrival() const { return cursor_ > 0 ? arrivals_[cursor_ - 1] : Clock::time_point{}; }
   // Events of one session named `name`.
