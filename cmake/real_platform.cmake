@@ -16,12 +16,28 @@ foreach(dir IN LISTS SPHINX_INCLUDE_DIRS)
 endforeach()
 
 file(GLOB_RECURSE REAL_SOURCES CONFIGURE_DEPENDS
-  src/platform/linux/*.cpp src/platform/sphinx/*.cpp src/platform/store/*.cpp
-  src/platform/ffmpeg/*.cpp src/platform/pulse/*.cpp)
+  src/platform/linux/*.cpp src/platform/sphinx/*.cpp src/platform/store/*.cpp src/platform/pulse/*.cpp)
 add_library(tolva_real STATIC ${REAL_SOURCES})
 target_include_directories(tolva_real SYSTEM PUBLIC ${SPHINX_EXISTING_INCLUDE_DIRS})
 target_link_libraries(tolva_real PUBLIC tolva_core ${SPHINX_LIBRARIES}
-  PkgConfig::FFMPEG PkgConfig::PULSE PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO)
+  PkgConfig::PULSE PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO ${CMAKE_DL_LIBS})
+
+# FFmpeg's backend, built once: into the module the binary loads on first use,
+# and into the tests that use it in-process.
+file(GLOB FFMPEG_SOURCES CONFIGURE_DEPENDS src/platform/ffmpeg/*.cpp)
+list(REMOVE_ITEM FFMPEG_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/ffmpeg/ffmpeg_module.cpp)
+add_library(tolva_ffmpeg OBJECT ${FFMPEG_SOURCES})
+set_target_properties(tolva_ffmpeg PROPERTIES POSITION_INDEPENDENT_CODE ON)
+target_include_directories(tolva_ffmpeg PRIVATE src)
+target_link_libraries(tolva_ffmpeg PUBLIC PkgConfig::FFMPEG)
+
+add_library(tolva-speech-ffmpeg MODULE src/platform/ffmpeg/ffmpeg_module.cpp $<TARGET_OBJECTS:tolva_ffmpeg>)
+set_target_properties(tolva-speech-ffmpeg PROPERTIES PREFIX "")
+target_include_directories(tolva-speech-ffmpeg PRIVATE src)
+target_link_libraries(tolva-speech-ffmpeg PRIVATE PkgConfig::FFMPEG)
 
 add_executable(tolva-speech src/main.cpp)
 target_link_libraries(tolva-speech PRIVATE tolva_real)
+# The module binds to the binary's own copy of the seam's types and errors.
+set_target_properties(tolva-speech PROPERTIES ENABLE_EXPORTS ON)
+add_dependencies(tolva-speech tolva-speech-ffmpeg)

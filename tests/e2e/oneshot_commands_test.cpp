@@ -95,5 +95,24 @@ TEST_F(OneShotCommands, WrongChecksumFailsTheInstallAndLeavesTheStore) {
   EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const std::string& p) { return p.starts_with("models"); }), 0);
 }
 
+// FFmpeg is a module loaded on first use: commands without audio never need
+// it, and a binary installed without it says so instead of crashing.
+TEST_F(OneShotCommands, OnlyAudioNeedsTheFfmpegModule) {
+  fs::path lone = temp.path() / "bin" / "tolva-speech";
+  fs::create_directories(lone.parent_path());
+  fs::copy_file(TOLVA_BINARY, lone);
+
+  ToolRun probe = runTool(lone.string(), {"probe"});
+  EXPECT_EQ(probe.status, 0) << probe.err;
+
+  ToolRun transcribe = runTool(lone.string(), {"transcribe", clip, "--locale", "en-US"});
+  EXPECT_EQ(transcribe.status, 1);
+  json document = json::parse(transcribe.out);
+  EXPECT_EQ(document["error"], "audio-open-failed");
+  EXPECT_NE(document["detail"].get<std::string>().find("tolva-speech-ffmpeg.so could not be loaded"),
+            std::string::npos)
+      << transcribe.out;
+}
+
 }  // namespace
 }  // namespace tolva::test

@@ -1,6 +1,6 @@
 #include "platform/linux_platform.hpp"
 
-#include "platform/ffmpeg/ffmpeg_audio.hpp"
+#include "platform/linux/ffmpeg_loader.hpp"
 #include "platform/pulse/pulse_capture.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
 #include "platform/store/model_store.hpp"
@@ -11,10 +11,10 @@ namespace {
 // Files and conversion through FFmpeg, the microphone through PulseAudio.
 class LinuxAudioSystem final : public AudioSystem {
  public:
-  std::unique_ptr<AudioFile> openFile(const std::string& path) override { return ffmpeg::openAudioFile(path); }
+  std::unique_ptr<AudioFile> openFile(const std::string& path) override { return ffmpegModule().openAudioFile(path); }
 
   std::unique_ptr<AudioConverter> makeConverter(const AudioFormat& from, const AudioFormat& to) override {
-    return ffmpeg::makeConverter(from, to);
+    return ffmpegModule().makeConverter(from, to);
   }
 
   std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return pulse::makeCaptureEngine(); }

@@ -1,0 +1,12 @@
+#pragma once
+// Finds and loads the FFmpeg module next to the running binary, once.
+
+#include "platform/ffmpeg/ffmpeg_module.hpp"
+
+namespace tolva {
+
+// The loaded module's functions. Throws PlatformError naming the module and
+// the loader's reason when it cannot be loaded; a later call tries again.
+const ffmpeg::ModuleApi& ffmpegModule();
+
+}  // namespace tolva
