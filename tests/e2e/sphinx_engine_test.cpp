@@ -22,6 +22,7 @@
 #include "locale/speech_preset.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder_cache.hpp"
+#include "support/librivox_clips.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tolva::sphinx {
@@ -29,15 +30,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace tolva::test;
 
-const fs::path librivox = "/usr/share/pocketsphinx/test/data/librivox";
 const fs::path systemModel = "/usr/share/pocketsphinx/model/en-us";
-const std::vector<std::string> clipIds = {
-    "sense_and_sensibility_01_austen_64kb-0870", "sense_and_sensibility_01_austen_64kb-0880",
-    "sense_and_sensibility_01_austen_64kb-0890", "sense_and_sensibility_01_austen_64kb-0920",
-    "sense_and_sensibility_01_austen_64kb-0930"};
-
-fs::path clipPath(std::size_t index) { return librivox / (clipIds.at(index) + ".wav"); }
+fs::path clipPath(std::size_t index) { return librivoxClip(librivoxClipNumbers().at(index)); }
 
 // en_US is installed from the system package; de_DE is supported but not installed.
 class TestModelStore final : public store::ModelStore {
@@ -113,49 +109,6 @@ MemoryAudioFile readWav(const fs::path& path) {
     }
   }
   return MemoryAudioFile(format, std::move(channels));
-}
-
-// The reference words of each clip, lowercased, without sentence marks.
-std::map<std::string, std::string> references() {
-  std::ifstream in(librivox / "transcription");
-  std::map<std::string, std::string> byId;
-  for (std::string line; std::getline(in, line);) {
-    auto open = line.rfind('(');
-    auto close = line.rfind(')');
-    if (open == std::string::npos || close < open) continue;
-    std::string text = " " + line.substr(0, open) + " ";
-    for (const char* mark : {" <s> ", " </s> "}) {
-      if (auto at = text.find(mark); at != std::string::npos) text.replace(at, std::strlen(mark), " ");
-    }
-    byId[line.substr(open + 1, close - open - 1)] = text;
-  }
-  return byId;
-}
-
-std::vector<std::string> wordsOf(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) {
-    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
-    words.push_back(word);
-  }
-  return words;
-}
-
-// Word-level edit distance (substitutions, insertions, deletions).
-std::size_t wordErrors(const std::vector<std::string>& reference, const std::vector<std::string>& hypothesis) {
-  std::vector<std::size_t> row(hypothesis.size() + 1);
-  for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= reference.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= hypothesis.size(); ++j) {
-      std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row.back();
 }
 
 struct Collected {
@@ -253,13 +206,12 @@ TEST(SphinxBatch, ClipGivesOrderedTimedFinalsForEachModuleAsItsPresetAsks) {
 
 TEST(SphinxBatch, WordErrorRateOverTheLibrivoxClipsIsAtMostThePeers) {
   Engine engine;
-  auto reference = references();
   std::size_t errors = 0;
   std::size_t words = 0;
-  for (std::size_t i = 0; i < clipIds.size(); ++i) {
+  for (std::size_t i = 0; i < librivoxClipNumbers().size(); ++i) {
     MemoryAudioFile file = readWav(clipPath(i));
     auto [collected, last] = transcribe(engine, file);
-    auto expected = wordsOf(reference.at(clipIds[i]));
+    auto expected = librivoxReference(librivoxClipNumbers()[i]);
     errors += wordErrors(expected, wordsOf(joinedText(collected.results)));
     words += expected.size();
   }
@@ -381,7 +333,7 @@ TEST(SphinxDictation, ChunksGiveVolatileResultsThenFinals) {
     EXPECT_EQ(result.text.find_first_of("<>[]()+"), std::string::npos) << result.text;
   }
   EXPECT_GE(volatileCount, 2u);
-  auto expected = wordsOf(references().at(clipIds[0]));
+  auto expected = librivoxReference(librivoxClipNumbers()[0]);
   auto heard = wordsOf(joinedText(collected.results));
   EXPECT_LE(wordErrors(expected, heard), expected.size() / 2) << joinedText(collected.results);
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "support/documents.hpp"
+#include "support/librivox_clips.hpp"
 #include "support/temp_dir.hpp"
 
 namespace tolva::test {
@@ -14,48 +15,7 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-const fs::path librivox = "/usr/share/pocketsphinx/test/data/librivox";
 const std::string emDash = "\xE2\x80\x94";
-
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> out;
-  for (std::string word; in >> word;) {
-    for (auto& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out.push_back(word);
-  }
-  return out;
-}
-
-// Word-level edit distance.
-std::size_t wordErrors(const std::vector<std::string>& reference, const std::vector<std::string>& hypothesis) {
-  std::vector<std::size_t> row(hypothesis.size() + 1);
-  for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= reference.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= hypothesis.size(); ++j) {
-      std::size_t substitution = diagonal + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
-      diagonal = row[j];
-      row[j] = std::min({substitution, row[j] + 1, row[j - 1] + 1});
-    }
-  }
-  return row.back();
-}
-
-// Clip name -> reference words, from the "<s> ... </s> (name)" lines.
-std::map<std::string, std::vector<std::string>> references() {
-  std::ifstream file(librivox / "transcription");
-  std::map<std::string, std::vector<std::string>> out;
-  for (std::string line; std::getline(file, line);) {
-    auto open = line.rfind('(');
-    std::string name = line.substr(open + 1, line.rfind(')') - open - 1);
-    auto text = words(line.substr(0, open));
-    std::erase_if(text, [](const std::string& w) { return w == "<s>" || w == "</s>"; });
-    out[name] = text;
-  }
-  return out;
-}
 
 class TranscribeE2e : public testing::Test {
  protected:
@@ -70,16 +30,17 @@ class TranscribeE2e : public testing::Test {
 
 TEST_F(TranscribeE2e, LibrivoxClipsStayWithinTheReferenceWordErrorRate) {
   std::size_t errors = 0, total = 0;
-  for (const auto& [name, reference] : references()) {
-    ToolRun run = transcribe(librivox / (name + ".wav"));
+  for (const std::string& name : librivoxClipNumbers()) {
+    auto reference = librivoxReference(name);
+    ToolRun run = transcribe(librivoxClip(name));
     ASSERT_EQ(run.status, 0) << run.err;
     json document = json::parse(run.out);
-    errors += wordErrors(reference, words(document["transcript"]));
+    errors += wordErrors(reference, wordsOf(document["transcript"]));
     total += reference.size();
 
     double previousEnd = 0;
     for (const auto& segment : document["segments"]) {
-      EXPECT_FALSE(words(segment["text"]).empty()) << name;
+      EXPECT_FALSE(wordsOf(segment["text"]).empty()) << name;
       EXPECT_GE(segment["start"].get<double>(), previousEnd) << name;
       EXPECT_LE(segment["start"].get<double>(), segment["end"].get<double>()) << name;
       EXPECT_LE(segment["end"].get<double>(), document["duration"].get<double>()) << name;
@@ -92,7 +53,7 @@ TEST_F(TranscribeE2e, LibrivoxClipsStayWithinTheReferenceWordErrorRate) {
 }
 
 TEST_F(TranscribeE2e, EveryCommonContainerTranscribes) {
-  const fs::path source = librivox / "sense_and_sensibility_01_austen_64kb-0880.wav";
+  const fs::path source = librivoxClip("0880");
   for (const char* extension : {"mp3", "m4a", "flac", "ogg"}) {
     fs::path encoded = dir.path() / (std::string("speech.") + extension);
     std::string command = "ffmpeg -nostdin -loglevel error -y -i '" + source.string() + "' -ar 44100 -ac 2 '" +
@@ -110,7 +71,7 @@ TEST_F(TranscribeE2e, EveryCommonContainerTranscribes) {
 TEST_F(TranscribeE2e, BrokenFilesGetTheirDocumentedErrors) {
   std::string wav;
   {
-    std::ifstream in(librivox / "sense_and_sensibility_01_austen_64kb-0880.wav", std::ios::binary);
+    std::ifstream in(librivoxClip("0880"), std::ios::binary);
     wav.assign(std::istreambuf_iterator<char>(in), {});
   }
   fs::path garbage = dir.write("garbage.wav", std::string(4096, '\x5a'));

@@ -1,5 +1,6 @@
 #include "support/librivox_clips.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <fstream>
@@ -21,6 +22,11 @@ std::uint32_t littleEndian32(const std::string& bytes, std::size_t at) {
 }
 
 }  // namespace
+
+const std::vector<std::string>& librivoxClipNumbers() {
+  static const std::vector<std::string> numbers{"0870", "0880", "0890", "0920", "0930"};
+  return numbers;
+}
 
 std::filesystem::path librivoxClip(const std::string& number) { return librivoxDir / (clipPrefix + number + ".wav"); }
 
@@ -69,6 +75,21 @@ std::vector<std::string> wordsOf(const std::string& text) {
     }
   }
   return words;
+}
+
+std::size_t wordErrors(const std::vector<std::string>& reference, const std::vector<std::string>& hypothesis) {
+  std::vector<std::size_t> row(hypothesis.size() + 1);
+  for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= reference.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= hypothesis.size(); ++j) {
+      std::size_t substitution = diagonal + (reference[i - 1] == hypothesis[j - 1] ? 0 : 1);
+      diagonal = row[j];
+      row[j] = std::min({substitution, row[j] + 1, row[j - 1] + 1});
+    }
+  }
+  return row.back();
 }
 
 std::size_t sharedWords(const std::vector<std::string>& reference, const std::vector<std::string>& hypothesis) {

@@ -9,6 +9,9 @@
 
 namespace tolva::test {
 
+// The numbers of the five clips, in order.
+const std::vector<std::string>& librivoxClipNumbers();
+
 // Path of a clip, e.g. librivoxClip("0880") for
 // sense_and_sensibility_01_austen_64kb-0880.wav.
 std::filesystem::path librivoxClip(const std::string& number);
@@ -21,6 +24,9 @@ std::vector<std::int16_t> librivoxSamples(const std::string& number);
 
 // The words of a text: lower case, letters, digits and apostrophes only.
 std::vector<std::string> wordsOf(const std::string& text);
+
+// Word-level edit distance: substitutions, insertions and deletions.
+std::size_t wordErrors(const std::vector<std::string>& reference, const std::vector<std::string>& hypothesis);
 
 // How many distinct words of `hypothesis` occur in `reference`.
 std::size_t sharedWords(const std::vector<std::string>& reference, const std::vector<std::string>& hypothesis);
