@@ -77,15 +77,6 @@ class ListenMic : public testing::Test {
     EXPECT_TRUE(listen->sessionEvents(session, "capture-started").empty());
   }
 
-  void quitAndExpectCleanExit(std::int64_t sessions) {
-    listen->send(R"({"cmd":"quit"})");
-    ASSERT_EQ(listen->waitExit(), 0) << listen->err();
-    auto logs = listen->logLines();
-    ASSERT_FALSE(logs.empty());
-    EXPECT_EQ(logs.back().value("event", ""), "listen.exit");
-    EXPECT_EQ(logs.back().value("sessions", -1), sessions);
-  }
-
   TempDir dir;
   std::unique_ptr<PulseDaemon> daemon;
   int mic = -1;
@@ -123,7 +114,7 @@ TEST_F(ListenMic, SpeechIntoTheMicrophoneIsTranscribed) {
   double writtenMs = samples.size() / 16.0;
   EXPECT_NEAR(ended.value("audioFedMs", 0), writtenMs, 0.4 * writtenMs);
   expectCountsMatchEvents(1, ended);
-  quitAndExpectCleanExit(1);
+  quitAndExpectCleanExit(*listen, 1);
 }
 
 TEST_F(ListenMic, StopBeforeAnyAudioReportsThatNothingWasCaptured) {
@@ -146,7 +137,7 @@ TEST_F(ListenMic, StopBeforeAnyAudioReportsThatNothingWasCaptured) {
   EXPECT_EQ(ended.value("finalCount", -1), 0);
   EXPECT_EQ(ended.value("firstVolatileMs", 0), -1);
   EXPECT_FALSE(ended.contains("failed")) << ended;
-  quitAndExpectCleanExit(1);
+  quitAndExpectCleanExit(*listen, 1);
 }
 
 // The index of the daemon's module `name`, from `pactl list short modules`.
@@ -204,7 +195,7 @@ TEST_F(ListenMic, LosingTheDeviceHaltsTheSessionAndTheServiceGoesOn) {
   // The next start is served, and fails cleanly for want of a source.
   listen->send(micStart);
   expectFailedSession(2);
-  quitAndExpectCleanExit(2);
+  quitAndExpectCleanExit(*listen, 2);
 }
 
 TEST_F(ListenMic, AbsentSoundServerFailsTheSessionAndTheServiceGoesOn) {
@@ -219,7 +210,7 @@ TEST_F(ListenMic, AbsentSoundServerFailsTheSessionAndTheServiceGoesOn) {
   expectFailedSession(1);
   listen->send(micStart);
   expectFailedSession(2);
-  quitAndExpectCleanExit(2);
+  quitAndExpectCleanExit(*listen, 2);
 }
 
 }  // namespace

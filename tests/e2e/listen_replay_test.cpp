@@ -57,21 +57,6 @@ class ListenReplay : public testing::Test {
       EXPECT_EQ(events[i].value("seq", -1), static_cast<std::int64_t>(i + 1));
   }
 
-  // Ends the service by `quit`, or by the end of its input like a parent
-  // that closed the pipe.
-  void quitAndExpectCleanExit(std::int64_t sessions, bool byEndOfInput = false) {
-    if (byEndOfInput) {
-      listen->closeInput();
-    } else {
-      listen->send(R"({"cmd":"quit"})");
-    }
-    ASSERT_EQ(listen->waitExit(), 0) << listen->err();
-    auto logs = listen->logLines();
-    ASSERT_FALSE(logs.empty());
-    EXPECT_EQ(logs.back().value("event", ""), "listen.exit");
-    EXPECT_EQ(logs.back().value("sessions", -1), sessions);
-  }
-
   TempDir dir;
   std::unique_ptr<ListenProcess> listen;
 };
@@ -121,7 +106,7 @@ TEST_P(ListenReplayLocale, ClipStreamsResultsAndTheSessionEndsByItselfAfterTheFi
   std::chrono::duration<double, std::milli> wallMs = endedAt - sent;
   EXPECT_GE(wallMs.count(), 0.8 * lengthMs);
 
-  quitAndExpectCleanExit(1, true);
+  quitAndExpectCleanExit(listen, 1, true);
   expectSeqWithoutGaps();
 }
 
@@ -151,7 +136,7 @@ TEST_F(ListenReplay, StopMidSessionEndsItPromptly) {
   listen.send(R"({"cmd":"stop"})");
   EXPECT_TRUE(
       listen.awaitEvent("error", 10s, [](const Json& e) { return e.value("code", "") == "no-session"; }).is_object());
-  quitAndExpectCleanExit(1);
+  quitAndExpectCleanExit(listen, 1);
   expectSeqWithoutGaps();
 }
 
@@ -210,7 +195,7 @@ TEST_F(ListenReplay, SecondSessionOnTheSameLocaleWorksAndContinuesTheSeqSeries) 
   EXPECT_NEAR(ended.value("audioFedMs", 0), clipMs(clip), 20);
   expectCountsMatchEvents(2, ended);
 
-  quitAndExpectCleanExit(2);
+  quitAndExpectCleanExit(listen, 2);
   expectSeqWithoutGaps();
 }
 

@@ -180,4 +180,17 @@ std::vector<ListenProcess::Json> ListenProcess::logLines() const {
   return logs;
 }
 
+void quitAndExpectCleanExit(ListenProcess& listen, std::int64_t sessions, bool byEndOfInput) {
+  if (byEndOfInput) {
+    listen.closeInput();
+  } else {
+    listen.send(R"({"cmd":"quit"})");
+  }
+  ASSERT_EQ(listen.waitExit(), 0) << listen.err();
+  auto logs = listen.logLines();
+  ASSERT_FALSE(logs.empty());
+  EXPECT_EQ(logs.back().value("event", ""), "listen.exit");
+  EXPECT_EQ(logs.back().value("sessions", -1), sessions);
+}
+
 }  // namespace tolva::test

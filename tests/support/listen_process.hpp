@@ -72,4 +72,9 @@ class ListenProcess {
   int status_ = -1;
 };
 
+// Ends the service by `quit`, or by the end of its input like a parent that
+// closed the pipe, and expects exit 0 with `listen.exit` (counting `sessions`)
+// as the last log line.
+void quitAndExpectCleanExit(ListenProcess& listen, std::int64_t sessions, bool byEndOfInput = false);
+
 }  // namespace tolva::test
