@@ -1,11 +1,12 @@
 #include "app/entry.hpp"
 
-#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 
 #include "app/process.hpp"
+#include "app/standard_streams.hpp"
 #include "app/usage.hpp"
 #include "commands/commands.hpp"
 #include "output/emit.hpp"
@@ -29,16 +30,16 @@ bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag)
 void dispatch(const std::vector<std::string>& arguments, const PlatformProvider& platform) {
   const std::string& subcommand = arguments[0];
   if (subcommand == "probe") {
-    cmdProbe(platform(), parseFlag(arguments, "--locale"));
+    cmdProbe(platform, parseFlag(arguments, "--locale"));
   } else if (subcommand == "install") {
-    cmdInstall(platform(), parseFlag(arguments, "--locale").value_or("de-DE"));
+    cmdInstall(platform, parseFlag(arguments, "--locale").value_or("de-DE"));
   } else if (subcommand == "release") {
-    cmdRelease(platform(), parseFlag(arguments, "--locale").value_or(""));
+    cmdRelease(platform, parseFlag(arguments, "--locale").value_or(""));
   } else if (subcommand == "transcribe") {
     if (arguments.size() < 2 || arguments[1].starts_with("--")) {
       fail("usage", "transcribe requires an audio file path");
     }
-    cmdTranscribe(platform(), arguments[1], parseFlag(arguments, "--locale").value_or("de-DE"),
+    cmdTranscribe(platform, arguments[1], parseFlag(arguments, "--locale").value_or("de-DE"),
                   hasFlag(arguments, "--auto-install"));
   } else if (subcommand == "listen") {
     runListen(platform());
@@ -51,6 +52,7 @@ void dispatch(const std::vector<std::string>& arguments, const PlatformProvider&
 
 void run(int argc, char** argv, const PlatformProvider& platform) {
   recordProcessStart();
+  openClosedStandardStreams();
   setArgs(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
   // A parent that closed its end of a pipe must not kill us mid-write.
   std::signal(SIGPIPE, SIG_IGN);

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <limits>
 
-#include "concurrency/sleep.hpp"
 #include "concurrency/task.hpp"
 #include "live/analyzer_format_converter.hpp"
 #include "live/live_durations.hpp"
@@ -96,7 +95,7 @@ double feedChunks(const ReplayFeed& feed, OpenedReplay& replay, const StopFlag& 
     if (auto converted = replay.converter->convert(*buffer)) feed.input->yield(AnalyzerInput{std::move(*converted)});
     position += buffer->frameLength;
     fedMs += buffer->durationMs();
-    if (feed.chunkMs > 0) sleepFor(std::chrono::milliseconds(std::min(feed.chunkMs, longestPauseMs)));
+    if (feed.chunkMs > 0) stopFlag.raisedWithin(std::chrono::milliseconds(std::min(feed.chunkMs, longestPauseMs)));
   }
   return fedMs;
 }

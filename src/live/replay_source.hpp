@@ -2,7 +2,8 @@
 // The replay branch of a live session: feeds an audio file into the analyzer
 // input in chunks of chunkMs, pausing chunkMs after each chunk so the file
 // plays at roughly its natural speed (slightly slower: the pause is fixed, not
-// a schedule). A stop is noticed between chunks, after the pause.
+// a schedule). A stop is noticed between chunks: it ends a pause at once, but
+// never cuts into a chunk.
 
 #include <cstdint>
 #include <memory>

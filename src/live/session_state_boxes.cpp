@@ -34,16 +34,6 @@ void LiveOnceLatch::spend() {
   spent_ = true;
 }
 
-void StopFlag::raise() {
-  std::lock_guard lock(mutex_);
-  flagged_ = true;
-}
-
-bool StopFlag::isRaised() const {
-  std::lock_guard lock(mutex_);
-  return flagged_;
-}
-
 void LiveSessionStatsBox::recordResult(bool isFinal, std::int64_t elapsedMs) {
   std::lock_guard lock(mutex_);
   if (isFinal) {

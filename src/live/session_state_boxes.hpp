@@ -7,11 +7,13 @@
 // its value to the channel (whose own lock is internal) under it. Nothing may
 // be emitted while a box lock is held.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 
+#include "concurrency/notification.hpp"
 #include "platform/speech.hpp"
 
 namespace tolva {
@@ -56,15 +58,17 @@ class LiveOnceLatch {
   bool spent_ = false;
 };
 
-// Raised once by a stop watcher, read by a feed loop between chunks.
+// Raised once by a stop watcher, read by a feed loop between chunks; a
+// pause between chunks ends as soon as it is raised.
 class StopFlag {
  public:
-  void raise();
-  bool isRaised() const;
+  void raise() { raised_.notify(); }
+  bool isRaised() const { return raised_.notified(); }
+  // Waits `pause`; true when the flag was raised first (or before).
+  bool raisedWithin(std::chrono::nanoseconds pause) const { return raised_.waitFor(pause); }
 
  private:
-  mutable std::mutex mutex_;
-  bool flagged_ = false;
+  Notification raised_;
 };
 
 // The counters of one session, handed back to the listen loop.

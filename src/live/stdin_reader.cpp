@@ -63,18 +63,22 @@ bool takeInput(const Shared& shared, StdinLineSplitter& splitter) {
   return true;
 }
 
+// Signals are watched for the process's whole life, also once input ended:
+// a session may still be closing then, and a signal must still reach it.
 void readCommands(const std::shared_ptr<Shared>& shared) {
   StdinLineSplitter splitter;
+  bool inputOpen = true;
   for (;;) {
-    pollfd fds[3] = {{shared->inputFd, POLLIN, 0}, {shared->signalFd, POLLIN, 0}, {shared->wakeRead, POLLIN, 0}};
+    pollfd fds[3] = {
+        {inputOpen ? shared->inputFd : -1, POLLIN, 0}, {shared->signalFd, POLLIN, 0}, {shared->wakeRead, POLLIN, 0}};
     if (poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
-      shared->router->stdinClosed();
+      if (inputOpen) shared->router->stdinClosed();
       return;
     }
     if (fds[2].revents != 0) return;
     if (fds[1].revents & POLLIN) takeSignals(*shared);
-    if (fds[0].revents != 0 && !takeInput(*shared, splitter)) return;
+    if (inputOpen && fds[0].revents != 0) inputOpen = takeInput(*shared, splitter);
   }
 }
 

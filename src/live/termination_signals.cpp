@@ -29,6 +29,7 @@ int installOnce() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);  // a closing terminal or a logout
   return fds[0];
 }
 
@@ -45,6 +46,8 @@ const char* terminationSignalName(int signal) {
       return "SIGTERM";
     case SIGINT:
       return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
     default:
       return "other";
   }

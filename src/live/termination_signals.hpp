@@ -1,5 +1,5 @@
 #pragma once
-// SIGTERM and SIGINT in listen mode: the handler only writes the signal's
+// SIGTERM, SIGINT and SIGHUP in listen mode: the handler only writes the signal's
 // number as one byte into a self-pipe; the stdin reader watches the pipe and
 // turns each signal into a quit, so the running session closes normally.
 
@@ -9,7 +9,7 @@ namespace tolva {
 // or -1 when the pipe cannot be made (the signals then keep their defaults).
 int watchTerminationSignals();
 
-// "SIGTERM", "SIGINT", or "other".
+// "SIGTERM", "SIGINT", "SIGHUP", or "other".
 const char* terminationSignalName(int signal);
 
 }  // namespace tolva

@@ -86,7 +86,7 @@ void PulseDaemon::shutdown() {
 void PulseDaemon::waitUntilAnswering() const {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (runTool("/usr/bin/pactl", {"info"}, {env_, "", 10}).status == 0) return;
+    if (runTool("/usr/bin/pactl", {"info"}, {env_, "", 10, {}}).status == 0) return;
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) throw std::runtime_error("pulseaudio exited at start");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -94,7 +94,7 @@ void PulseDaemon::waitUntilAnswering() const {
 }
 
 std::string PulseDaemon::pactl(const std::vector<std::string>& args) const {
-  ToolRun run = runTool("/usr/bin/pactl", args, {env_, "", 30});
+  ToolRun run = runTool("/usr/bin/pactl", args, {env_, "", 30, {}});
   if (run.status != 0) throw std::runtime_error("pactl failed: " + run.err);
   return run.out;
 }

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -70,9 +71,15 @@ ToolRun runTool(const std::string& binary, const std::vector<std::string>& args,
   Pipe in, out, err;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in.fds[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out.fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err.fds[1], 2);
+  int childEnds[3] = {in.fds[0], out.fds[1], err.fds[1]};
+  for (int fd = 0; fd < 3; ++fd) {
+    bool closed = std::find(options.closedFds.begin(), options.closedFds.end(), fd) != options.closedFds.end();
+    if (closed) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    } else {
+      posix_spawn_file_actions_adddup2(&actions, childEnds[fd], fd);
+    }
+  }
 
   std::vector<std::string> argv{binary};
   argv.insert(argv.end(), args.begin(), args.end());

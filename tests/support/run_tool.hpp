@@ -17,6 +17,7 @@ struct ToolOptions {
   std::map<std::string, std::string> env;  // added to (or replacing in) the environment
   std::string stdinText;                   // written to standard input, which is then closed
   int timeoutSeconds = 120;                // the child is killed after this
+  std::vector<int> closedFds;              // of 0, 1, 2: started closed instead of piped
 };
 
 ToolRun runTool(const std::string& binary, const std::vector<std::string>& args, const ToolOptions& options = {});
