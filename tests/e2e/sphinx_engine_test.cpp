@@ -294,12 +294,9 @@ TEST(SphinxBatch, UnusableInputOrMissingModelThrowsAndEndsTheResults) {
   EXPECT_TRUE(collect(*german->results(), 5s).ended);
 }
 
-// 16 kHz mono float chunks of `chunkMs` of a 16 kHz mono clip, as the listen
-// service feeds an analyzer.
-std::vector<AnalyzerInput> chunksOf(const fs::path& clip, int chunkMs = 100) {
-  MemoryAudioFile file = readWav(clip);
+// Chunks of `frames` frames of a file, as the listen service feeds an analyzer.
+std::vector<AnalyzerInput> chunksOf(MemoryAudioFile file, std::uint32_t frames) {
   std::vector<AnalyzerInput> chunks;
-  auto frames = static_cast<std::uint32_t>(16 * chunkMs);
   while (true) {
     PcmBuffer buffer = *PcmBuffer::make(file.processingFormat(), frames);
     file.read(buffer, frames);
@@ -308,16 +305,40 @@ std::vector<AnalyzerInput> chunksOf(const fs::path& clip, int chunkMs = 100) {
   }
 }
 
-// Dictates a clip: feeds it whole, ends the input, finalizes.
-Collected dictate(Engine& engine, const fs::path& clip) {
+// 100 ms chunks of a 16 kHz mono clip.
+std::vector<AnalyzerInput> chunksOf(const fs::path& clip) { return chunksOf(readWav(clip), 1600); }
+
+// Dictates chunks: feeds them all, ends the input, finalizes.
+Collected dictate(Engine& engine, std::vector<AnalyzerInput> chunks) {
   auto transcriber = engine.transcriber(SpeechPreset::dictation());
   auto analyzer = engine.engine->makeAnalyzer({transcriber});
   auto input = AnalyzerInputChannel::make();
   analyzer->start(input);
-  for (AnalyzerInput& chunk : chunksOf(clip)) input->yield(std::move(chunk));
+  for (AnalyzerInput& chunk : chunks) input->yield(std::move(chunk));
   input->finish();
   analyzer->finalizeAndFinishThroughEndOfInput();
   return collect(*transcriber->results());
+}
+
+Collected dictate(Engine& engine, const fs::path& clip) { return dictate(engine, chunksOf(clip)); }
+
+// The finals, each with its time range, as one comparable text.
+std::string finalsWithTimes(const Collected& collected) {
+  std::ostringstream out;
+  for (const auto& result : collected.results) {
+    if (result.isFinal) out << result.range.start << '-' << result.range.end << ':' << result.text << '\n';
+  }
+  return out.str();
+}
+
+// The clip at 48 kHz in two channels (each sample repeated), as a microphone delivers it.
+MemoryAudioFile asMicrophoneAudio(const MemoryAudioFile& clip) {
+  MemoryAudioFile source = clip;
+  PcmBuffer all = *PcmBuffer::make(source.processingFormat(), static_cast<std::uint32_t>(source.length()));
+  source.read(all, all.frameCapacity);
+  std::vector<float> upsampled;
+  for (float sample : all.channels[0]) upsampled.insert(upsampled.end(), 3, sample);
+  return MemoryAudioFile({48000, 2, CommonFormat::float32}, {upsampled, upsampled});
 }
 
 TEST(SphinxDictation, ChunksGiveVolatileResultsThenFinals) {
@@ -336,6 +357,24 @@ TEST(SphinxDictation, ChunksGiveVolatileResultsThenFinals) {
   auto expected = librivoxReference(librivoxClipNumbers()[0]);
   auto heard = wordsOf(joinedText(collected.results));
   EXPECT_LE(wordErrors(expected, heard), expected.size() / 2) << joinedText(collected.results);
+}
+
+// A stream cut into tiny chunks was once cut into one-word utterances: the
+// voice activity was judged per call, not per stretch of audio.
+TEST(SphinxDictation, FinalsDoNotDependOnHowTheAudioIsChunked) {
+  Engine engine;
+  MemoryAudioFile clip = readWav(clipPath(0));
+  std::string reference = finalsWithTimes(dictate(engine, chunksOf(clip, 1600)));
+  ASSERT_FALSE(reference.empty());
+  for (std::uint32_t frames : {1u, 160u, 16000u}) {
+    EXPECT_EQ(finalsWithTimes(dictate(engine, chunksOf(clip, frames))), reference) << frames << " frames per chunk";
+  }
+  MemoryAudioFile microphone = asMicrophoneAudio(clip);
+  std::string heard = finalsWithTimes(dictate(engine, chunksOf(microphone, 4096)));
+  EXPECT_FALSE(heard.empty());
+  for (std::uint32_t frames : {441u, 16384u}) {
+    EXPECT_EQ(finalsWithTimes(dictate(engine, chunksOf(microphone, frames))), heard) << frames << " frames at 48 kHz";
+  }
 }
 
 TEST(SphinxDictation, ASecondAnalyzerReusesTheDecoderWithNothingLeftOver) {

@@ -12,9 +12,14 @@
 namespace tolva::sphinx {
 namespace {
 
-// Audio is decoded in pieces of 100 ms: the partial hypothesis and the voice
-// activity are looked at after each, and a stop is noticed between them.
+// Audio is decoded as it arrives, but the voice activity is judged, and an
+// utterance ended, only at every 100 ms of audio: at fixed points of the
+// stream, so the final words do not depend on how the caller chunks its audio.
 constexpr std::size_t pieceSamples = Decoder::sampleRate / 10;
+// The partial hypothesis is looked at on every piece boundary and at the end
+// of each arrival, but not more often than this: tiny arrivals (a sample at a
+// time) would otherwise cost a search backtrace each.
+constexpr std::size_t partialSpacingSamples = Decoder::sampleRate / 50;
 // Speech that runs on this long without a pause (noise the detector takes for
 // speech, say) is ended as an utterance all the same, so the decoder's
 // per-utterance state stays bounded.
@@ -57,22 +62,35 @@ class LiveDecoding {
 
  private:
   void feed(std::span<const std::int16_t> samples) {
-    for (std::size_t offset = 0; offset < samples.size() && !stop_.stop_requested(); offset += pieceSamples) {
-      decoder_.process(samples.subspan(offset, std::min(pieceSamples, samples.size() - offset)));
-      bool speech = decoder_.inSpeech();
-      speechSamples_ = speech ? speechSamples_ + pieceSamples : 0;
-      if ((wasInSpeech_ && !speech) || speechSamples_ >= maxSpeechSamples) {
-        endUtterance();
-        decoder_.startUtterance();
-        speechSamples_ = 0;
-      } else if (speech) {
-        reportPartial();
-      }
-      wasInSpeech_ = speech;
+    std::size_t offset = 0;
+    while (offset < samples.size() && !stop_.stop_requested()) {
+      std::size_t count = std::min(pieceSamples - pieceFilled_, samples.size() - offset);
+      decoder_.process(samples.subspan(offset, count));
+      offset += count;
+      pieceFilled_ += count;
+      sinceLastPartial_ += count;
+      if (pieceFilled_ == pieceSamples) endPiece();
     }
+    // What arrived is decoded: show it without waiting for the piece to fill.
+    if (pieceFilled_ > 0 && sinceLastPartial_ >= partialSpacingSamples && decoder_.inSpeech()) reportPartial();
+  }
+
+  void endPiece() {
+    pieceFilled_ = 0;
+    bool speech = decoder_.inSpeech();
+    speechSamples_ = speech ? speechSamples_ + pieceSamples : 0;
+    if ((wasInSpeech_ && !speech) || speechSamples_ >= maxSpeechSamples) {
+      endUtterance();
+      decoder_.startUtterance();
+      speechSamples_ = 0;
+    } else if (speech) {
+      reportPartial();
+    }
+    wasInSpeech_ = speech;
   }
 
   void reportPartial() {
+    sinceLastPartial_ = 0;
     if (!sink_.wantsVolatileResults()) return;
     std::vector<TimedWord> words = decoder_.words();
     std::string text = resultText(words);
@@ -98,7 +116,9 @@ class LiveDecoding {
   DecoderSamples converter_;
   std::string lastVolatile_;
   bool wasInSpeech_ = false;
-  std::size_t speechSamples_ = 0;  // of the current utterance
+  std::size_t pieceFilled_ = 0;       // samples decoded since the last piece boundary
+  std::size_t sinceLastPartial_ = 0;  // samples decoded since the partial was last looked at
+  std::size_t speechSamples_ = 0;     // of the current utterance, at piece boundaries
 };
 
 }  // namespace
