@@ -1,9 +1,9 @@
 #include "live/command_line.hpp"
 
-#include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "live/command_json.hpp"
 #include "live/live_whitespace.hpp"
 
 namespace tolva {
@@ -12,10 +12,10 @@ namespace {
 using nlohmann::json;
 
 // A whole number within the signed 64-bit range, however it was written
-// (50, 5e1, 50.0); anything else gives the default.
-std::int64_t chunkMsOf(const json& command) {
-  auto found = command.find("chunkMs");
-  if (found == command.end()) return defaultChunkMs;
+// (50, 5e1, 50.0), judged on its exact text; anything else gives the default.
+std::int64_t chunkMsOf(const CommandJson& command) {
+  auto found = command.value.find("chunkMs");
+  if (found == command.value.end()) return defaultChunkMs;
   if (found->is_number_integer() && !found->is_number_unsigned()) return found->get<std::int64_t>();
   if (found->is_number_unsigned()) {
     auto value = found->get<std::uint64_t>();
@@ -24,25 +24,21 @@ std::int64_t chunkMsOf(const json& command) {
     }
     return defaultChunkMs;
   }
-  if (found->is_number_float()) {
-    double value = found->get<double>();
-    // 2^63 itself is out of range; -2^63 is the smallest value in it.
-    constexpr double limit = 9223372036854775808.0;
-    if (std::isfinite(value) && std::trunc(value) == value && value >= -limit && value < limit) {
-      return static_cast<std::int64_t>(value);
-    }
+  if (found->is_number_float() && command.chunkMsText) {
+    return exactWholeNumber(*command.chunkMsText).value_or(defaultChunkMs);
   }
   return defaultChunkMs;
 }
 
-CommandLine parseStart(const json& command) {
+CommandLine parseStart(const CommandJson& parsed) {
+  const json& command = parsed.value;
   auto locale = command.find("locale");
   if (locale == command.end() || !locale->is_string()) return command::MissingLocale{};
   StartRequest request;
   request.locale = locale->get<std::string>();
   auto replay = command.find("replay");
   if (replay != command.end() && replay->is_string()) request.replayPath = replay->get<std::string>();
-  request.chunkMs = chunkMsOf(command);
+  request.chunkMs = chunkMsOf(parsed);
   return command::Start{std::move(request)};
 }
 
@@ -51,12 +47,13 @@ CommandLine parseStart(const json& command) {
 CommandLine parseCommandLine(std::string_view line) {
   std::string_view text = trimWhitespaceAndNewlines(line);
   if (text.empty()) return command::Blank{};
-  json command = json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!command.is_object()) return command::Malformed{};
+  std::optional<CommandJson> parsed = parseCommandJson(text);
+  if (!parsed || !parsed->value.is_object()) return command::Malformed{};
+  const json& command = parsed->value;
   auto cmd = command.find("cmd");
   if (cmd == command.end() || !cmd->is_string()) return command::Malformed{};
   const auto& name = cmd->get_ref<const std::string&>();
-  if (name == "start") return parseStart(command);
+  if (name == "start") return parseStart(*parsed);
   if (name == "stop") return command::Stop{};
   if (name == "quit") return command::Quit{};
   return command::Unknown{name};

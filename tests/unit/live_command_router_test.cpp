@@ -62,7 +62,26 @@ INSTANTIATE_TEST_SUITE_P(
                   request("de-DE", std::nullopt, INT64_MIN)},
         ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":9223372036854775808})",
                   request("de-DE", std::nullopt, 100)},
-        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":1e30})", request("de-DE", std::nullopt, 100)}));
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":1e30})", request("de-DE", std::nullopt, 100)},
+        // Judged on the exact text: these doubles round to values in range.
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":-9223372036854775809})",
+                  request("de-DE", std::nullopt, 100)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":-9223372036854775808.0})",
+                  request("de-DE", std::nullopt, std::numeric_limits<std::int64_t>::min())},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":50.00000000000000001})",
+                  request("de-DE", std::nullopt, 100)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":0.25e3})", request("de-DE", std::nullopt, 250)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":-0.0})", request("de-DE", std::nullopt, 0)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":1e99999999999999999999})",
+                  request("de-DE", std::nullopt, 100)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":5e-99999999999999999999})",
+                  request("de-DE", std::nullopt, 100)},
+        // Beyond a double's range: out of range like any other, not a bad line.
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":1e400})", request("de-DE", std::nullopt, 100)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":-1e400,"x":[1e999]})",
+                  request("de-DE", std::nullopt, 100)},
+        ParseCase{R"({"cmd":"start","locale":"de-DE","replay":"1e400","chunkMs":{"a":1.5},"chunkMs":7.0})",
+                  request("de-DE", "1e400", 7)}));
 
 // ---- the router as a state machine ----
 
@@ -178,6 +197,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RouterCase{"Array", S::idleBusy, "[1,2]", badCommand(notAnObject), S::idleBusy},
                     RouterCase{"BareString", S::idleBusy, "\"start\"", badCommand(notAnObject), S::idleBusy},
                     RouterCase{"NumberCmd", S::idleBusy, R"({"cmd":5})", badCommand(notAnObject), S::idleBusy},
+                    RouterCase{"HugeNumberCmd", S::idleBusy, R"({"cmd":1e400})", badCommand(notAnObject), S::idleBusy},
+                    RouterCase{"HugeNumberWithLeadingZero", S::idleBusy, R"({"cmd":"stop","x":01e400})",
+                               badCommand(notAnObject), S::idleBusy},
                     RouterCase{"NoCmd", S::running, R"({"locale":"de-DE"})", badCommand(notAnObject), S::running},
                     RouterCase{"NotJson", S::idleBusy, R"({"cmd":"start")", badCommand(notAnObject), S::idleBusy},
                     RouterCase{"CaseMatters", S::idleBusy, R"({"cmd":"Start","locale":"de-DE"})",
