@@ -2,7 +2,6 @@
 // The entry point of the tool, shared by the shipped binary and the test
 // executable; each passes its own platform.
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,10 +9,6 @@
 #include "platform/platform.hpp"
 
 namespace tolva {
-
-// Builds the platform on first use, so that paths which need none (usage,
-// unknown subcommand) never pay for it.
-using PlatformProvider = std::function<Platform&()>;
 
 // Records processStart and args, dispatches, and ends the process.
 [[noreturn]] void run(int argc, char** argv, const PlatformProvider& platform);

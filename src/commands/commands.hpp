@@ -9,10 +9,11 @@
 
 namespace tolva {
 
-void cmdProbe(Platform& platform, const std::optional<std::string>& requestedLocaleId);
-void cmdInstall(Platform& platform, const std::string& localeId);
-void cmdRelease(Platform& platform, const std::string& localeId);
-void cmdTranscribe(Platform& platform, const std::string& path, const std::string& localeId, bool autoInstall);
+void cmdProbe(const PlatformProvider& platform, const std::optional<std::string>& requestedLocaleId);
+void cmdInstall(const PlatformProvider& platform, const std::string& localeId);
+void cmdRelease(const PlatformProvider& platform, const std::string& localeId);
+void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
+                   bool autoInstall);
 [[noreturn]] void runListen(Platform& platform);
 
 }  // namespace tolva

@@ -65,10 +65,10 @@ bool installAssets(AssetInventory& inventory, const TranscriberModules& modules,
 
 }  // namespace
 
-void cmdInstall(Platform& platform, const std::string& localeId) {
-  SpeechEngine& engine = platform.speech;
-  AssetInventory& inventory = engine.assetInventory();
+void cmdInstall(const PlatformProvider& platform, const std::string& localeId) {
   log("install.start", {{"locale", localeId}});
+  SpeechEngine& engine = platform().speech;
+  AssetInventory& inventory = engine.assetInventory();
   auto start = WallClock::now();
 
   auto resolved = resolveLocale(engine, localeId);

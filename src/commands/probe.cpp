@@ -54,9 +54,9 @@ std::map<std::string, std::string> localeStatuses(SpeechEngine& engine, const st
 
 }  // namespace
 
-void cmdProbe(Platform& platform, const std::optional<std::string>& requestedLocaleId) {
-  SpeechEngine& engine = platform.speech;
+void cmdProbe(const PlatformProvider& platform, const std::optional<std::string>& requestedLocaleId) {
   log("probe.start", requestedLocaleId ? LogFields{{"locale", *requestedLocaleId}} : LogFields{});
+  SpeechEngine& engine = platform().speech;
 
   ProbeOut out;
   out.isAvailable = engine.isAvailable();

@@ -12,10 +12,10 @@
 
 namespace tolva {
 
-void cmdRelease(Platform& platform, const std::string& localeId) {
-  SpeechEngine& engine = platform.speech;
-  AssetInventory& inventory = engine.assetInventory();
+void cmdRelease(const PlatformProvider& platform, const std::string& localeId) {
   log("release.start", {{"locale", localeId}});
+  SpeechEngine& engine = platform().speech;
+  AssetInventory& inventory = engine.assetInventory();
   auto start = WallClock::now();
 
   if (!hasRegionSubtag(localeId)) {
@@ -41,15 +41,13 @@ void cmdRelease(Platform& platform, const std::string& localeId) {
 
   std::vector<Locale> reservedAfter = inventory.reservedLocales();
   std::string statusAfter = assetStatusName(statusFor(engine, *resolved, SpeechPreset::dictation()));
-  log("release.statusAfter",
-      {{"status", statusAfter}, {"reserved", static_cast<std::int64_t>(reservedAfter.size())}});
+  log("release.statusAfter", {{"status", statusAfter}, {"reserved", static_cast<std::int64_t>(reservedAfter.size())}});
 
   // The answer of release decides nothing: only a shorter list proves it.
   if (reservedAfter.size() >= reservedBefore.size()) {
     fail("release-failed", "AssetInventory.release did not free the reservation for " + resolved->identifier(),
-         std::string("accepted=") + (accepted ? "true" : "false") +
-             " reservedBefore=" + std::to_string(reservedBefore.size()) +
-             " reservedAfter=" + std::to_string(reservedAfter.size()));
+         std::string("accepted=") + (accepted ? "true" : "false") + " reservedBefore=" +
+             std::to_string(reservedBefore.size()) + " reservedAfter=" + std::to_string(reservedAfter.size()));
   }
 
   ReleaseOut out;

@@ -1,9 +1,10 @@
 // transcribe: one audio file to a timed transcript, after checking in order
 // that transcription is possible, the file exists, the locale is supported and
 // its assets are installed (or, with --auto-install, installing them).
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
 
 #include "commands/command_support.hpp"
 #include "commands/commands.hpp"
@@ -66,8 +67,9 @@ void autoInstall(AssetInventory& inventory, const Locale& locale, const Transcri
 void ensureInstalled(SpeechEngine& engine, const Locale& resolved, const TranscriberModules& modules,
                      AssetStatus status, bool autoInstallOn) {
   if (status == AssetStatus::unsupported) {
-    fail("locale-unsupported-on-device", "assets for " + resolved.identifier() +
-                                             " report 'unsupported' on this machine \xE2\x80\x94 no download will fix this");
+    fail("locale-unsupported-on-device",
+         "assets for " + resolved.identifier() +
+             " report 'unsupported' on this machine \xE2\x80\x94 no download will fix this");
   }
   if (status == AssetStatus::installed) return;
   if (!autoInstallOn) {
@@ -115,9 +117,10 @@ CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, ResultCollec
 
 }  // namespace
 
-void cmdTranscribe(Platform& platform, const std::string& path, const std::string& localeId, bool autoInstallOn) {
-  SpeechEngine& engine = platform.speech;
+void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
+                   bool autoInstallOn) {
   log("transcribe.start", {{"path", path}, {"locale", localeId}});
+  SpeechEngine& engine = platform().speech;
   if (!engine.isAvailable()) fail("unavailable", "SpeechTranscriber.isAvailable == false on this machine");
   if (!fileSystemEntryExists(path)) fail("no-such-file", "audio file not found: " + path);
 
@@ -131,7 +134,7 @@ void cmdTranscribe(Platform& platform, const std::string& path, const std::strin
   log("transcribe.assetStatus", {{"status", assetStatusName(statusBefore)}});
   ensureInstalled(engine, *resolved, modules, statusBefore, autoInstallOn);
 
-  std::unique_ptr<AudioFile> file = openAudio(platform.audio, path);
+  std::unique_ptr<AudioFile> file = openAudio(platform().audio, path);
   AudioFormat format = file->processingFormat();
   std::int64_t frames = file->length();
   double duration = static_cast<double>(frames) / format.sampleRate;

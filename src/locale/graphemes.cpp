@@ -32,6 +32,19 @@ std::size_t graphemeCount(std::string_view text) {
   return count;
 }
 
+std::vector<std::string> graphemes(std::string_view text) {
+  icu::UnicodeString unicode = toUnicode(text);
+  std::vector<std::string> clusters;
+  auto breaks = characterBreaks(unicode);
+  if (!breaks) return clusters;
+  for (int32_t start = breaks->first(), end = breaks->next(); end != icu::BreakIterator::DONE;
+       start = end, end = breaks->next()) {
+    clusters.emplace_back();
+    unicode.tempSubStringBetween(start, end).toUTF8String(clusters.back());
+  }
+  return clusters;
+}
+
 std::string lastGraphemes(std::string_view text, std::size_t count) {
   icu::UnicodeString unicode = toUnicode(text);
   auto breaks = characterBreaks(unicode);

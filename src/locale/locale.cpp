@@ -1,7 +1,7 @@
 #include "locale/locale.hpp"
 
-#include <unicode/uloc.h>
 #include <unicode/locid.h>
+#include <unicode/uloc.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
@@ -52,11 +52,19 @@ Locale Locale::maximized() const {
   return Locale(std::string_view(buffer, static_cast<std::size_t>(length)));
 }
 
+bool Locale::hasLanguage() const {
+  char language[capacity];
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = uloc_getLanguage(identifier_.c_str(), language, capacity, &status);
+  if (U_FAILURE(status) || length <= 0 || length >= capacity) return false;
+  return std::string_view(language, static_cast<std::size_t>(length)) != "und";
+}
+
 bool sameLocale(const Locale& a, const Locale& b) { return a.sameLocaleKey() == b.sameLocaleKey(); }
 
 std::string lowercased(std::string_view text) {
-  icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString unicode =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   unicode.toLower(icu::Locale::getRoot());
   std::string out;
   unicode.toUTF8String(out);

@@ -24,6 +24,9 @@ class Locale {
   // The locale with likely subtags added (ICU): de -> de_Latn_DE.
   Locale maximized() const;
 
+  // False for "", "und" and "und-US": ICU would guess English for those.
+  bool hasLanguage() const;
+
   bool operator==(const Locale& other) const { return identifier_ == other.identifier_; }
 
  private:

@@ -23,18 +23,22 @@ std::optional<Locale> resolveLocale(SpeechEngine& engine, const std::string& id)
   return std::nullopt;
 }
 
+// Split at user-perceived characters: a hyphen followed by a combining mark
+// or a joiner is one character, and that character is no separator.
 bool hasRegionSubtag(const std::string& id) {
-  std::vector<std::string> pieces;
-  std::string piece;
-  for (char c : id + "-") {
-    if (c == '-' || c == '_') {
-      if (!piece.empty()) pieces.push_back(piece);
-      piece.clear();
+  std::vector<std::size_t> pieceLengths;  // in grapheme clusters
+  std::size_t length = 0;
+  std::vector<std::string> clusters = graphemes(id);
+  clusters.emplace_back("-");
+  for (const std::string& cluster : clusters) {
+    if (cluster == "-" || cluster == "_") {
+      if (length > 0) pieceLengths.push_back(length);
+      length = 0;
     } else {
-      piece += c;
+      ++length;
     }
   }
-  return pieces.size() >= 2 && graphemeCount(pieces[0]) >= 2 && graphemeCount(pieces[1]) >= 2;
+  return pieceLengths.size() >= 2 && pieceLengths[0] >= 2 && pieceLengths[1] >= 2;
 }
 
 }  // namespace tolva

@@ -1,9 +1,10 @@
+#include "locale/locale.hpp"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "locale/graphemes.hpp"
-#include "locale/locale.hpp"
 #include "locale/resolve_locale.hpp"
 #include "locale/speech_preset.hpp"
 #include "locale/system_strings.hpp"
@@ -19,9 +20,9 @@ TEST(Locale, IdentifiersTakeThePlatformAndBcp47Forms) {
     const char* identifier;
     const char* bcp47;
   };
-  for (const auto& c : {Case{"de-DE", "de_DE", "de-DE"}, Case{"de_de", "de_DE", "de-DE"},
-                        Case{"DE-DE", "de_DE", "de-DE"}, Case{"zh-Hans-CN", "zh_Hans_CN", "zh-Hans-CN"},
-                        Case{"de", "de", "de"}}) {
+  for (const auto& c :
+       {Case{"de-DE", "de_DE", "de-DE"}, Case{"de_de", "de_DE", "de-DE"}, Case{"DE-DE", "de_DE", "de-DE"},
+        Case{"zh-Hans-CN", "zh_Hans_CN", "zh-Hans-CN"}, Case{"de", "de", "de"}}) {
     Locale locale(c.id);
     EXPECT_EQ(locale.identifier(), c.identifier) << c.id;
     EXPECT_EQ(locale.bcp47(), c.bcp47) << c.id;
@@ -30,16 +31,23 @@ TEST(Locale, IdentifiersTakeThePlatformAndBcp47Forms) {
   EXPECT_TRUE(sameLocale(Locale("EN-us"), Locale("en_US")));
 }
 
+TEST(Locale, ALocaleWithoutALanguageHasNone) {
+  for (const char* id : {"", "und", "und-US", "UND_us", "-US"}) EXPECT_FALSE(Locale(id).hasLanguage()) << id;
+  for (const char* id : {"en", "de-DE", "zh_Hans_CN"}) EXPECT_TRUE(Locale(id).hasLanguage()) << id;
+}
+
 TEST(Locale, HasRegionSubtagCountsUserPerceivedCharacters) {
   struct Case {
     const char* id;
     bool expected;
   };
-  for (const auto& c : {Case{"de-DE", true}, Case{"de_DE", true}, Case{"de", false}, Case{"", false},
-                        Case{"de-", false}, Case{"-DE", false}, Case{"d-DE", false}, Case{"de-D", false},
-                        Case{"de--DE", true}, Case{"zh-Hans-CN", true},
-                        Case{"e\xCC\x81-DE", false},  // e + combining accent is one character
-                        Case{"\xC3\xA9\xC3\xA9-DE", true}}) {
+  for (const auto& c :
+       {Case{"de-DE", true}, Case{"de_DE", true}, Case{"de", false}, Case{"", false}, Case{"de-", false},
+        Case{"-DE", false}, Case{"d-DE", false}, Case{"de-D", false}, Case{"de--DE", true}, Case{"zh-Hans-CN", true},
+        Case{"e\xCC\x81-DE", false},  // e + combining accent is one character
+        Case{"\xC3\xA9\xC3\xA9-DE", true},
+        // a hyphen with a combining accent or a joiner is no hyphen
+        Case{"en-\xCC\x81US", false}, Case{"en-\xE2\x80\x8DUS", false}}) {
     EXPECT_EQ(hasRegionSubtag(c.id), c.expected) << c.id;
   }
 }
@@ -54,9 +62,9 @@ TEST(ResolveLocale, MatchesOnLowercasedBcp47OrTheEnginesEquivalent) {
     const char* id;
     std::optional<std::string> expected;
   };
-  for (const auto& c : {Case{"de-DE", "de_DE"}, Case{"de-de", "de_DE"}, Case{"DE-DE", "de_DE"},
-                        Case{"de_DE", "de_DE"}, Case{"xx-XX", std::nullopt}, Case{"de", std::nullopt},
-                        Case{"en", "en_US"}, Case{"fr", std::nullopt}}) {
+  for (const auto& c :
+       {Case{"de-DE", "de_DE"}, Case{"de-de", "de_DE"}, Case{"DE-DE", "de_DE"}, Case{"de_DE", "de_DE"},
+        Case{"xx-XX", std::nullopt}, Case{"de", std::nullopt}, Case{"en", "en_US"}, Case{"fr", std::nullopt}}) {
     auto resolved = resolveLocale(engine, c.id);
     EXPECT_EQ(resolved ? std::optional(resolved->identifier()) : std::nullopt, c.expected) << c.id;
   }
@@ -82,7 +90,9 @@ TEST(SystemStrings, NamesTheProcessorAndTheSystem) {
 }
 
 TEST(Text, GraphemesAndTrimming) {
-  EXPECT_EQ(graphemeCount("e\xCC\x81" "a"), 2u);
+  EXPECT_EQ(graphemeCount("e\xCC\x81"
+                          "a"),
+            2u);
   EXPECT_EQ(graphemeCount("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"), 1u);  // thumbs up with a skin tone
   EXPECT_EQ(lastGraphemes("abe\xCC\x81", 2), "be\xCC\x81");
   EXPECT_EQ(lastGraphemes("ab", 5), "ab");

@@ -80,6 +80,8 @@ const CatalogEntry* Catalog::find(const Locale& locale) const {
 }
 
 const CatalogEntry* Catalog::findEquivalent(const Locale& locale) const {
+  // Likely subtags would turn a request without a language into English.
+  if (!locale.hasLanguage()) return nullptr;
   auto key = locale.maximized().sameLocaleKey();
   for (const CatalogEntry& entry : entries_) {
     if (entry.locale.maximized().sameLocaleKey() == key) return &entry;
