@@ -175,6 +175,17 @@ class FfmpegBadInputTest : public testing::TestWithParam<BadInput> {
     if (name == "directory") return files().path();
     if (name == "missing") return files().path() / "missing.wav";
     if (name == "noAudioStream") return files().write("subtitles.srt", "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n");
+    if (name.starts_with("damaged")) {
+      // From a quarter to nine tenths of the file, one byte in every 64
+      // flipped: those pages or packets fail their checks, as on a failing
+      // disk, while the last page still states the whole duration.
+      fs::path whole = encoded(name == "damagedOgg" ? "oggVorbis" : name == "damagedOpus" ? "opus" : "m4a");
+      std::ifstream in(whole, std::ios::binary);
+      std::string data((std::istreambuf_iterator<char>(in)), {});
+      for (std::size_t at = data.size() / 4; at < data.size() * 9 / 10; at += 64)
+        data[at] = static_cast<char>(data[at] ^ 0x5A);
+      return files().write("damaged-" + whole.filename().string(), data);
+    }
     fs::path whole = encoded(name == "truncatedM4a" ? "m4a" : name == "truncatedWav" ? "wav" : "flac");
     auto size = fs::file_size(whole);
     // Half the M4A loses its index at the end; the WAV ends inside a sample; the FLAC inside a frame.
@@ -207,8 +218,35 @@ INSTANTIATE_TEST_SUITE_P(Files, FfmpegBadInputTest,
                                          BadInput{"noAudioStream", "no decodable audio stream"},
                                          BadInput{"truncatedM4a", "moov atom not found"},
                                          BadInput{"truncatedWav", "Invalid PCM packet"},
-                                         BadInput{"truncatedFlac", "Invalid data found when processing input"}),
+                                         BadInput{"truncatedFlac", "Invalid data found when processing input"},
+                                         BadInput{"damagedOgg", "the audio data is damaged"},
+                                         BadInput{"damagedOpus", "the audio data is damaged"},
+                                         BadInput{"damagedM4a", "cannot decode audio"}),
                          [](const auto& info) { return info.param.name; });
+
+// Short files and silence are no damage.
+TEST(FfmpegHonestFilesTest, ShortAndSilentCompressedFilesOpenWithTheirLength) {
+  struct Case {
+    std::vector<std::string> source;
+    std::string fileName;
+    double seconds;
+  };
+  const Case cases[] = {
+      {{"-f", "lavfi", "-i", "anullsrc=r=16000:cl=mono", "-t", "2"}, "silence.ogg", 2},
+      {{"-f", "lavfi", "-i", "sine=f=440:r=48000", "-t", "0.1"}, "short.opus", 0.1},
+      {{"-f", "lavfi", "-i", "anullsrc=r=44100:cl=mono", "-t", "0.05", "-c:a", "aac"}, "short.m4a", 0.05},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-nostdin", "-v", "error", "-y"};
+    args.insert(args.end(), c.source.begin(), c.source.end());
+    fs::path path = files().path() / c.fileName;
+    args.push_back(path.string());
+    ASSERT_EQ(test::runTool("/usr/bin/ffmpeg", args).status, 0) << c.fileName;
+    auto file = ffmpeg::openAudioFile(path.string());
+    double seconds = static_cast<double>(readAll(*file).frames()) / file->processingFormat().sampleRate;
+    EXPECT_NEAR(seconds, c.seconds, 0.05) << c.fileName;
+  }
+}
 
 // ---- converter ----
 

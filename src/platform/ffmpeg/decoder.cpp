@@ -107,6 +107,15 @@ std::optional<std::int64_t> Decoder::statedLength() const {
   return stream.duration;
 }
 
+std::optional<double> Decoder::statedSeconds() const {
+  const AVFormatContext& format = *contexts_->format;
+  const AVStream& stream = *format.streams[stream_];
+  if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) return stream.duration * av_q2d(stream.time_base);
+  if (format.duration != AV_NOPTS_VALUE && format.duration > 0)
+    return static_cast<double>(format.duration) / AV_TIME_BASE;
+  return std::nullopt;
+}
+
 const AVFrame* Decoder::next() {
   if (!failure_.empty()) throw PlatformError(failure_);
   auto& c = *contexts_;

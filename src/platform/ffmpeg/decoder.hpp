@@ -34,6 +34,10 @@ class Decoder {
   // their encoder delay and padding, and many are mere estimates.
   std::optional<std::int64_t> statedLength() const;
 
+  // The duration the container states or estimates, in seconds, where it
+  // gives one: only good enough to tell a damaged file from a whole one.
+  std::optional<double> statedSeconds() const;
+
   // The next decoded frame with at least one sample, or nullptr at the end of
   // the data. The frame stays valid until the next call. Throws PlatformError
   // on a read or decoding error, and again on every later call.

@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/ffmpeg/decoder.hpp"
 #include "platform/ffmpeg/ffmpeg_audio.hpp"
@@ -45,13 +46,33 @@ void requireFrameFormat(const AVFrame& frame, const AudioFormat& format) {
   if (!canCopySamples(frame)) throw PlatformError("unsupported decoded sample format");
 }
 
+// Damaged data is skipped by FFmpeg with no more than a log line: a file
+// whose every page fails its checksum decodes as a few milliseconds. Audio
+// falling this far short of what the container states, with damage reported
+// on the way, is an error, not a short transcript.
+void requireUndamaged(const Decoder& decoder, std::int64_t frames, const AudioFormat& format,
+                      const LibraryDamage& before) {
+  LibraryDamage after = libraryDamage();
+  std::optional<double> stated = decoder.statedSeconds();
+  if (after.errorLines == before.errorLines || !stated) return;
+  double decoded = static_cast<double>(frames) / format.sampleRate;
+  double missing = *stated - decoded;
+  if (missing <= 0.25 || missing <= 0.2 * *stated) return;
+  char seconds[96];
+  std::snprintf(seconds, sizeof seconds, "%.3f of the %.3f seconds", decoded, *stated);
+  throw PlatformError("the audio data is damaged: only " + std::string(seconds) +
+                      " the file states could be decoded (" + after.lastErrorLine + ")");
+}
+
 std::int64_t countFrames(const std::string& path, const AudioFormat& format) {
+  LibraryDamage before = libraryDamage();
   Decoder decoder(path);
   std::int64_t frames = 0;
   while (const AVFrame* frame = decoder.next()) {
     requireFrameFormat(*frame, format);
     frames += frame->nb_samples;
   }
+  requireUndamaged(decoder, frames, format, before);
   return frames;
 }
 

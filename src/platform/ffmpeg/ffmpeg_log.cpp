@@ -15,6 +15,7 @@ namespace {
 // A line may arrive in several calls; it counts once its line feed came.
 thread_local std::string pendingLine;
 thread_local std::string lastLine;
+thread_local LibraryDamage damage;
 
 std::string componentName(void* context) {
   if (!context) return {};
@@ -43,6 +44,10 @@ void record(void* context, int level, const char* format, va_list args) {
   if (pendingLine.back() != '\n') return;
   lastLine = trimmed(std::move(pendingLine));
   pendingLine.clear();
+  if (level <= AV_LOG_ERROR) {
+    ++damage.errorLines;
+    damage.lastErrorLine = lastLine;
+  }
 }
 
 void onLibraryLog(void* context, int level, const char* format, va_list args) {
@@ -66,6 +71,8 @@ void clearLibraryLog() {
 }
 
 std::string lastLibraryLogLine() { return lastLine; }
+
+LibraryDamage libraryDamage() { return damage; }
 
 std::string errorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};

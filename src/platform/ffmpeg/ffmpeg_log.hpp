@@ -3,6 +3,7 @@
 // thread instead, so that an error can carry the detail FFmpeg logged while
 // the failing call ran.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,15 @@ void clearLibraryLog();
 // The last complete error or warning line FFmpeg logged on this thread,
 // prefixed with the component that logged it; empty when there is none.
 std::string lastLibraryLogLine();
+
+// Damage FFmpeg reported on this thread (error-level lines, such as a demuxer
+// skipping a page whose checksum fails): a count that only grows, and the
+// last such line.
+struct LibraryDamage {
+  std::int64_t errorLines = 0;
+  std::string lastErrorLine;
+};
+LibraryDamage libraryDamage();
 
 // FFmpeg's text for an error code (av_strerror).
 std::string errorText(int code);
