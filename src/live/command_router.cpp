@@ -1,5 +1,7 @@
 #include "live/command_router.hpp"
 
+#include "live/client_echo.hpp"
+
 namespace tolva {
 namespace {
 
@@ -95,7 +97,7 @@ std::optional<CommandRouter::Rejection> CommandRouter::apply(const CommandLine& 
     return std::nullopt;
   }
   const auto& unknown = std::get<command::Unknown>(line);
-  return Rejection{badCommand, "unknown command '" + unknown.cmd + "'"};
+  return Rejection{badCommand, "unknown command '" + clientEcho(unknown.cmd) + "'"};
 }
 
 std::optional<CommandRouter::Rejection> CommandRouter::start(StartRequest request) {

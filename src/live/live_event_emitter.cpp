@@ -3,33 +3,12 @@
 #include <chrono>
 
 #include "app/process.hpp"
-#include "live/utf8_text.hpp"
 #include "locale/graphemes.hpp"
 #include "output/json_writer.hpp"
 #include "output/log.hpp"
 
 namespace tolva {
 namespace {
-
-bool allStringsValid(const JsonValue& value);
-
-bool allStringsValid(const JsonObject& object) {
-  for (const auto& [key, member] : object) {
-    if (!isValidUtf8(key) || !allStringsValid(member)) return false;
-  }
-  return true;
-}
-
-bool allStringsValid(const JsonValue& value) {
-  if (const auto* text = value.get<std::string>()) return isValidUtf8(*text);
-  if (const auto* object = value.get<JsonObject>()) return allStringsValid(*object);
-  if (const auto* array = value.get<JsonArray>()) {
-    for (const auto& element : *array) {
-      if (!allStringsValid(element)) return false;
-    }
-  }
-  return true;
-}
 
 std::int64_t millisecondsSinceProcessStart() {
   auto elapsed = WallClock::now() - processStart();
@@ -55,8 +34,7 @@ std::string LiveEventEmitter::lineFor(std::int64_t seq, std::string_view event, 
   fields["seq"] = seq;
   fields["tMs"] = millisecondsSinceProcessStart();
   capText(fields);
-  std::optional<std::string> line;
-  if (allStringsValid(fields)) line = writeJsonCompact(JsonValue(std::move(fields)));
+  std::optional<std::string> line = writeJsonCompact(JsonValue(std::move(fields)));
   if (!line) return "{\"event\":\"error\",\"code\":\"encode-failed\",\"seq\":" + std::to_string(seq) + "}\n";
   *line += '\n';
   return *line;

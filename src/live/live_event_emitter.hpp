@@ -5,8 +5,9 @@
 //   seq    1 for the first line of the process, one more for every further line
 //   tMs    whole milliseconds since processStart, truncated
 // A `text` field longer than maxEventTextChars grapheme clusters keeps its end
-// and gains "truncated":true. An event that cannot be encoded (a non-finite
-// number, a string that is not UTF-8) is replaced by the fixed line
+// and gains "truncated":true. Bytes that are not UTF-8 are written as U+FFFD.
+// An event that cannot be encoded (a non-finite number) is replaced by the
+// fixed line
 //   {"event":"error","code":"encode-failed","seq":N}
 // so the seq series never has a gap.
 //

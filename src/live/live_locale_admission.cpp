@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "live/client_echo.hpp"
 #include "live/live_whitespace.hpp"
 #include "locale/asset_status_name.hpp"
 #include "locale/graphemes.hpp"
@@ -68,10 +69,10 @@ std::variant<Locale, AdmissionRefusal> judgeLiveLocale(SpeechEngine& engine, con
   auto resolved = resolveLiveLocale(engine, request.locale);
   if (const auto* rejection = std::get_if<LocaleRejection>(&resolved)) {
     if (*rejection == LocaleRejection::unsupported) {
-      return AdmissionRefusal{"locale-unsupported",
-                              "SpeechTranscriber has no model for '" + request.locale + "'; no download adds one"};
+      return AdmissionRefusal{"locale-unsupported", "SpeechTranscriber has no model for '" +
+                                                        clientEcho(request.locale) + "'; no download adds one"};
     }
-    return AdmissionRefusal{"locale-not-regioned", "locale '" + request.locale +
+    return AdmissionRefusal{"locale-not-regioned", "locale '" + clientEcho(request.locale) +
                                                        "' has no region subtag; a bare code resolves by system "
                                                        "region and silently transcribes with the wrong model"};
   }

@@ -1,6 +1,6 @@
 #include "live/stdin_line_splitter.hpp"
 
-#include "live/utf8_text.hpp"
+#include "output/utf8_text.hpp"
 
 namespace tolva {
 

@@ -1,13 +1,14 @@
 #include "output/json_writer.hpp"
 
+#include <unicode/utf8.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace tolva {
 
-JsonArray jsonStrings(const std::vector<std::string>& values) {
-  return JsonArray(values.begin(), values.end());
-}
+JsonArray jsonStrings(const std::vector<std::string>& values) { return JsonArray(values.begin(), values.end()); }
 
 namespace {
 
@@ -91,30 +92,64 @@ class Writer {
     out_.append(static_cast<std::size_t>(depth) * 2, ' ');
   }
 
+  // Ill-formed UTF-8 (a path or a platform message may hold any bytes)
+  // becomes U+FFFD, one per maximal ill-formed subpart, so a strict parser
+  // never rejects the whole document for one string.
   void writeString(const std::string& s) {
-    static constexpr char hex[] = "0123456789abcdef";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.data());
+    auto length = static_cast<std::int32_t>(s.size());
     out_ += '"';
-    for (unsigned char c : s) {
-      switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '/': out_ += "\\/"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
-        default:
-          if (c < 0x20) {
-            out_ += "\\u00";
-            out_ += hex[c >> 4];
-            out_ += hex[c & 0xf];
-          } else {
-            out_ += static_cast<char>(c);
-          }
+    for (std::int32_t at = 0; at < length;) {
+      std::int32_t start = at;
+      UChar32 c;
+      U8_NEXT(bytes, at, length, c);
+      if (c < 0) {
+        out_ += "\xEF\xBF\xBD";
+      } else if (c < 0x80) {
+        writeAscii(static_cast<char>(c));
+      } else {
+        out_.append(s, static_cast<std::size_t>(start), static_cast<std::size_t>(at - start));
       }
     }
     out_ += '"';
+  }
+
+  void writeAscii(char c) {
+    static constexpr char hex[] = "0123456789abcdef";
+    switch (c) {
+      case '"':
+        out_ += "\\\"";
+        break;
+      case '\\':
+        out_ += "\\\\";
+        break;
+      case '/':
+        out_ += "\\/";
+        break;
+      case '\b':
+        out_ += "\\b";
+        break;
+      case '\f':
+        out_ += "\\f";
+        break;
+      case '\n':
+        out_ += "\\n";
+        break;
+      case '\r':
+        out_ += "\\r";
+        break;
+      case '\t':
+        out_ += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out_ += "\\u00";
+          out_ += hex[c >> 4];
+          out_ += hex[c & 0xf];
+        } else {
+          out_ += c;
+        }
+    }
   }
 
   bool pretty_;

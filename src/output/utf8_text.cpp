@@ -1,4 +1,4 @@
-#include "live/utf8_text.hpp"
+#include "output/utf8_text.hpp"
 
 #include <unicode/utf8.h>
 

@@ -1,6 +1,7 @@
 #pragma once
-// UTF-8 checks for text that crosses the listen protocol: command lines come
-// from a parent that may send any bytes, and event lines must stay valid JSON.
+// UTF-8 checks for text that crosses into our output: paths, locale
+// identifiers, platform messages and command lines may hold any bytes, and
+// everything written must stay valid UTF-8 JSON.
 
 #include <string>
 #include <string_view>

@@ -54,6 +54,36 @@ TEST(ListenProcess, BytesThatAreNotUtf8BecomeReplacementCharacters) {
   EXPECT_EQ(session.events()[1]["message"], "unknown command 'st\xEF\xBF\xBDop'");
 }
 
+TEST(ListenProcess, EchoedClientTextKeepsEveryLineWithinTheAnnouncedSize) {
+  // Each line stays below the 1 MiB a command line may have.
+  std::string huge(400000, 'x');
+  std::string half(200000, 'x');
+  std::string controls = Json(std::string(100000, '\x01')).dump();  // a quoted string of \u0001 escapes
+  struct Case {
+    std::string line;
+    std::string cutEnd;  // how the echoed text ends
+  };
+  const Case cases[] = {
+      {"{\"cmd\":\"" + huge + "\"}", "xxx\u2026'"},
+      {"{\"cmd\":\"start\",\"locale\":\"" + huge + "\"}", "xxx\u2026'"},
+      {"{\"cmd\":\"start\",\"locale\":\"" + half + "-" + half + "\"}", "xxx\u2026'"},
+      {"{\"cmd\":\"start\",\"locale\":" + controls + "}", "\x01\u2026'"},
+  };
+  ListenSession session(replayScenario);
+  std::int64_t limit = session.awaitEvent("ready")["maxEventLineBytes"];
+  for (const auto& c : cases) {
+    session.send(c.line);
+    Json error = session.awaitEvent("error");
+    ASSERT_FALSE(error.is_null());
+    // Our lines differ from this rendering only in escaping '/', which none has.
+    EXPECT_LE(static_cast<std::int64_t>(error.dump().size() + 1), limit);
+    std::string message = error["message"];
+    EXPECT_NE(message.find(c.cutEnd), std::string::npos) << message.substr(0, 80);
+  }
+  session.closeInput();
+  EXPECT_EQ(session.waitExit(), 0);
+}
+
 TEST(ListenProcess, AParentThatStopsReadingDoesNotKillTheService) {
   ListenSession session(replayScenario);
   session.send(R"({"cmd":"start","locale":"de-DE","replay":"long.wav"})");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -101,7 +102,7 @@ TEST(LiveEventEmitter, UnencodableEventsBecomeTheFallbackLineAndKeepTheSeries) {
   CapturedEvents captured;
   captured.emitter()->emit("ready", {});
   captured.emitter()->emit("volatile", {{"level", std::nan("")}});
-  captured.emitter()->emit("final", {{"text", std::string("ab\xFF")}});
+  captured.emitter()->emit("volatile", {{"level", std::numeric_limits<double>::infinity()}});
   captured.emitter()->emit("final", {{"text", "ok"}});
   auto text = captured.text();
   auto lines = test::lines(text);
@@ -109,6 +110,15 @@ TEST(LiveEventEmitter, UnencodableEventsBecomeTheFallbackLineAndKeepTheSeries) {
   EXPECT_EQ(lines[1], R"({"event":"error","code":"encode-failed","seq":2})");
   EXPECT_EQ(lines[2], R"({"event":"error","code":"encode-failed","seq":3})");
   EXPECT_EQ(Json::parse(lines[3])["seq"], 4);
+}
+
+TEST(LiveEventEmitter, BytesThatAreNotUtf8AreWrittenAsReplacementCharacters) {
+  CapturedEvents captured;
+  captured.emitter()->emit("final", {{"text", std::string("ab\xFF")}, {"path\xC3", "x\xE2\x82"}});
+  auto events = captured.events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["text"], "ab\uFFFD");
+  EXPECT_EQ(events[0]["path\uFFFD"], "x\uFFFD");
 }
 
 TEST(LiveEventEmitter, ErrorsCarryASessionOnlyWhenGiven) {
