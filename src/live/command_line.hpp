@@ -3,7 +3,9 @@
 //   {"cmd":"start","locale":"de-DE","replay":"/path/a.wav","chunkMs":100}
 //   {"cmd":"stop"}
 //   {"cmd":"quit"}
-// Keys and command names are compared exactly; other keys are ignored.
+// Keys and command names are compared exactly; other keys are ignored. Bytes
+// that are not UTF-8 read as U+FFFD, except in a replay path, which keeps
+// them: a file named in Latin-1 must still open.
 
 #include <cstdint>
 #include <optional>
@@ -41,7 +43,8 @@ struct Unknown {
 using CommandLine = std::variant<command::Blank, command::Malformed, command::MissingLocale, command::Start,
                                  command::Stop, command::Quit, command::Unknown>;
 
-// Trims whitespace and line breaks from both ends, then parses.
+// Trims whitespace and line breaks from both ends, then parses `line`, which
+// may hold any bytes.
 CommandLine parseCommandLine(std::string_view line);
 
 }  // namespace tolva

@@ -36,10 +36,8 @@ StdinLine StdinLineSplitter::complete() {
   if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
   if (discarding_ || pending_.size() > maxLineBytes_) {
     line.oversized = true;
-  } else if (isValidUtf8(pending_)) {
-    line.text = std::move(pending_);
   } else {
-    line.text = withReplacementCharacters(pending_);
+    line.text = std::move(pending_);
   }
   pending_.clear();
   discarding_ = false;

@@ -1,7 +1,7 @@
 #pragma once
 // Cuts the bytes of standard input into command lines. A line ends at a line
 // feed; a carriage return before it is dropped too, and a last line without a
-// terminator still counts. Bytes that are not UTF-8 become U+FFFD. A line
+// terminator still counts. Bytes are kept as they came, UTF-8 or not. A line
 // longer than maxCommandLineBytes is never held whole: it is reported as
 // oversized and its bytes are dropped as they arrive.
 

@@ -113,6 +113,21 @@ TEST_P(ListenReplayLocale, ClipStreamsResultsAndTheSessionEndsByItselfAfterTheFi
 INSTANTIATE_TEST_SUITE_P(LocaleSpellings, ListenReplayLocale, testing::Values("en-US", " EN_us "),
                          [](const auto& info) { return info.index == 0 ? std::string("Tag") : std::string("Padded"); });
 
+// A parent may hand over a path in the file system's own bytes, which need
+// not be UTF-8: the file opens, and what the service writes stays UTF-8.
+TEST_F(ListenReplay, AReplayPathThatIsNotUtf8StillOpens) {
+  fs::path latin1 = dir.path() / "caf\xE9.wav";
+  fs::copy_file(librivoxClip("0880"), latin1);
+  auto& listen = launch();
+  listen.send(R"({"cmd":"start","locale":"en-US","chunkMs":0,"replay":")" + latin1.string() + "\"}");
+  ASSERT_TRUE(listen.awaitEvent("capture-started", 60s).is_object());
+  Json ended = listen.awaitEvent("session-ended", 60s);
+  ASSERT_TRUE(ended.is_object());
+  EXPECT_FALSE(ended.contains("failed")) << ended;
+  EXPECT_GT(ended.value("finalCount", 0), 0);
+  quitAndExpectCleanExit(listen, 1);
+}
+
 TEST_F(ListenReplay, StopMidSessionEndsItPromptly) {
   const std::string clip = "0870";  // about 7 s: the stop lands well before its end
   auto& listen = launch();

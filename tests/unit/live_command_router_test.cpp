@@ -81,7 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{R"({"cmd":"start","locale":"de-DE","chunkMs":-1e400,"x":[1e999]})",
                   request("de-DE", std::nullopt, 100)},
         ParseCase{R"({"cmd":"start","locale":"de-DE","replay":"1e400","chunkMs":{"a":1.5},"chunkMs":7.0})",
-                  request("de-DE", "1e400", 7)}));
+                  request("de-DE", "1e400", 7)},
+        // Bytes that are not UTF-8: U+FFFD everywhere but in the replay path,
+        // which keeps them to open the file.
+        ParseCase{"{\"cmd\":\"start\",\"locale\":\"de\xFF\",\"replay\":\"caf\xE9\xC3\\u00e9.wav\"}",
+                  request("de\uFFFD", "caf\xE9\xC3\u00e9.wav", 100)},
+        ParseCase{"{\"cmd\":\"start\",\"locale\":\"de-DE\",\"x\":\"\xFF\",\"replay\":\"\xF4\x8F\xBE\x80\"}",
+                  request("de-DE", "\xF4\x8F\xBE\x80", 100)}));
 
 // ---- the router as a state machine ----
 
