@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "support/librivox_clips.hpp"
 #include "support/listen_process.hpp"
@@ -116,10 +117,10 @@ INSTANTIATE_TEST_SUITE_P(LocaleSpellings, ListenReplayLocale, testing::Values("e
 // A parent may hand over a path in the file system's own bytes, which need
 // not be UTF-8: the file opens, and what the service writes stays UTF-8.
 TEST_F(ListenReplay, AReplayPathThatIsNotUtf8StillOpens) {
-  fs::path latin1 = dir.path() / "caf\xE9.wav";
-  fs::copy_file(librivoxClip("0880"), latin1);
+  std::filesystem::path latin1 = dir.path() / "caf\xE9.wav";
+  std::filesystem::copy_file(librivoxClip("0880"), latin1);
   auto& listen = launch();
-  listen.send(R"({"cmd":"start","locale":"en-US","chunkMs":0,"replay":")" + latin1.string() + "\"}");
+  listen.send(R"({"cmd":"start","locale":"en-US","chunkMs":20,"replay":")" + latin1.string() + "\"}");
   ASSERT_TRUE(listen.awaitEvent("capture-started", 60s).is_object());
   Json ended = listen.awaitEvent("session-ended", 60s);
   ASSERT_TRUE(ended.is_object());
