@@ -9,6 +9,7 @@
 #include "commands/command_support.hpp"
 #include "commands/commands.hpp"
 #include "commands/result_collector.hpp"
+#include "commands/transcribe_progress.hpp"
 #include "locale/asset_status_name.hpp"
 #include "locale/graphemes.hpp"
 #include "locale/resolve_locale.hpp"
@@ -90,26 +91,30 @@ std::unique_ptr<AudioFile> openAudio(AudioSystem& audio, const std::string& path
   }
 }
 
-[[noreturn]] void failAnalysis(ResultCollector& collector) {
+[[noreturn]] void failAnalysis(ResultCollector& collector, TranscribeProgress& progress) {
   std::string description = describe(std::current_exception());
+  progress.stop();
   collector.stop();
   fail("analyze-failed", "analyzeSequence/finalize threw", description);
 }
 
-// Feeds the whole file to the analyzer while the collector gathers results.
-CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, ResultCollector& collector) {
+// Feeds the whole file to the analyzer while the collector gathers results
+// and the progress reporter counts what the analyzer has read.
+CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, double duration, ResultCollector& collector) {
   log("transcribe.analyzeSequence.begin");
+  TranscribeProgress progress(file, duration);
   std::optional<double> lastTime;
   try {
-    lastTime = analyzer.analyzeSequence(file);
+    lastTime = analyzer.analyzeSequence(progress.file());
   } catch (...) {
-    failAnalysis(collector);
+    failAnalysis(collector, progress);
   }
+  progress.finish();
   log("transcribe.analyzeSequence.end", {{"lastTime", lastTime ? JsonValue(*lastTime) : JsonValue(-1)}});
   try {
     analyzer.finalizeAndFinishThroughEndOfInput();
   } catch (...) {
-    failAnalysis(collector);
+    failAnalysis(collector, progress);
   }
   log("transcribe.finalized");
   return collector.finish();
@@ -146,7 +151,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
   auto start = WallClock::now();
   auto analyzer = engine.makeAnalyzer(modules);
   ResultCollector collector(transcriber->results());
-  CollectedResults collected = analyze(*analyzer, *file, collector);
+  CollectedResults collected = analyze(*analyzer, *file, duration, collector);
   double processingTimeMs = elapsedMsSince(start);
 
   TranscriptionOut out;

@@ -120,13 +120,14 @@ TEST_F(Transcribe, DocumentIsPinned) {
             "  ],\n"
             "  \"transcript\" : \"Hallo Welt.\"\n"
             "}\n");
-  // The collector's segment lines may fall anywhere between the handler's own.
+  // The collector's segment lines and the progress lines may fall anywhere
+  // between the handler's own.
   std::vector<std::string> handlerEvents;
   int segmentLines = 0;
   for (const auto& event : logEvents(result)) {
     if (event == "transcribe.segment") {
       ++segmentLines;
-    } else {
+    } else if (event != "transcribe.progress") {
       handlerEvents.push_back(event);
     }
   }
@@ -202,6 +203,64 @@ TEST_F(Transcribe, AutoInstallRunsOnlyWhenNeeded) {
     EXPECT_EQ(!logEvent(result, "transcribe.autoInstall.done").is_null(), c.done) << c.patch;
     EXPECT_EQ(json::parse(result.out)["_assetStatusBefore"], c.statusBefore);
   }
+}
+
+// The "transcribe.progress" lines of a run, with the indexes of the analysis'
+// begin and end lines around them.
+struct ProgressLines {
+  std::vector<json> lines;
+  std::vector<std::size_t> at;
+  std::size_t begin = 0, end = 0;
+};
+
+ProgressLines progressLines(const ToolRun& run) {
+  ProgressLines progress;
+  std::vector<json> all = logLines(run);
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i]["event"] == "transcribe.progress") {
+      progress.lines.push_back(all[i]);
+      progress.at.push_back(i);
+    }
+    if (all[i]["event"] == "transcribe.analyzeSequence.begin") progress.begin = i;
+    if (all[i]["event"] == "transcribe.analyzeSequence.end") progress.end = i;
+  }
+  return progress;
+}
+
+TEST_F(Transcribe, ProgressIsLoggedWhileTheFileIsAnalysedAndEndsAtTheWholeFile) {
+  json scenario = installedGerman();
+  // The analysis lasts 2 s, long enough for several lines 500 ms apart.
+  scenario["analyzer"] = {{"results", {{{"text", "Hallo"}, {"delayMs", 2000}}}}};
+  ToolRun result = run(scenario);
+  ASSERT_EQ(result.status, 0) << result.err;
+  ProgressLines progress = progressLines(result);
+  // One at once, at least one periodic one, and the final count.
+  ASSERT_GE(progress.lines.size(), 3u) << result.err;
+  double previous = 0;
+  for (std::size_t i = 0; i < progress.lines.size(); ++i) {
+    const json& line = progress.lines[i];
+    EXPECT_GT(progress.at[i], progress.begin);
+    EXPECT_LT(progress.at[i], progress.end);
+    EXPECT_EQ(line.size(), 4u) << line;
+    double fraction = line["fraction"];
+    EXPECT_GE(fraction, previous) << line;
+    EXPECT_LE(fraction, 1.0) << line;
+    EXPECT_DOUBLE_EQ(line["audioSec"].get<double>(), fraction * 2) << line;
+    previous = fraction;
+  }
+  EXPECT_EQ(progress.lines.back()["audioSec"], 2);
+  EXPECT_EQ(progress.lines.back()["fraction"], 1);
+  EXPECT_EQ(json::parse(result.out)["transcript"], "Hallo");
+}
+
+TEST_F(Transcribe, ProgressOfAFailedAnalysisStopsBeforeTheFailure) {
+  json scenario = installedGerman();
+  scenario["analyzer"] = {{"results", {{{"text", "Hallo"}, {"delayMs", 700}}}}, {"analyzeError", "decoder broke"}};
+  ToolRun result = run(scenario);
+  expectFailure(result, "analyze-failed", "analyzeSequence\\/finalize threw", "decoder broke");
+  ProgressLines progress = progressLines(result);
+  ASSERT_FALSE(progress.lines.empty());
+  EXPECT_GT(progress.at.front(), progress.begin);
 }
 
 TEST_F(Transcribe, LocaleFlagAndAudioFormatFollowTheRequest) {
