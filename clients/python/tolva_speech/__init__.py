@@ -1,0 +1,32 @@
+"""A Python client for tolva-speech, the on-device speech-to-text tool.
+
+One-shot commands return dataclasses of the tool's documents:
+
+    from tolva_speech import transcribe
+    result = transcribe("talk.wav", on_progress=lambda f: print(f"{f:.0%}"))
+    for segment in result.segments:
+        print(f"{segment.start:6.2f} {segment.text}")
+
+Live dictation runs `listen` through a Listener:
+
+    from tolva_speech import Listener, Final
+    with Listener() as listener:
+        for event in listener.start("en-US"):
+            if isinstance(event, Final):
+                print(event.text)
+
+The tool is found through the `tool` argument, else the TOLVA_SPEECH
+environment variable, else PATH. Every failure is a TolvaSpeechError.
+"""
+from .commands import install, probe, release, transcribe
+from .documents import Install, Probe, Release, Segment, Transcript
+from .errors import TolvaSpeechError
+from .events import CaptureStarted, Event, Final, SessionEnded, SessionError, Volatile
+from .listener import Listener, Session
+from .process import find_tool
+
+__all__ = [
+    "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment", "Session",
+    "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "find_tool", "install", "probe",
+    "release", "transcribe",
+]
