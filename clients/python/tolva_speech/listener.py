@@ -117,8 +117,11 @@ class Listener:
         self._running: dict[int, Session] = {}
         self._newest: Session | None = None
         self.ready: dict[str, Any] | None = None
+        # In a process group of its own, so that a Ctrl-C in the terminal reaches
+        # the application, which decides whether it stops the session.
         self._proc = subprocess.Popen([find_tool(tool), "listen"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE, env=None if env is None else dict(env))
+                                      stderr=subprocess.PIPE, env=None if env is None else dict(env),
+                                      process_group=0)
         self._threads = [threading.Thread(target=self._read_events, name="tolva-speech events", daemon=True),
                          threading.Thread(target=self._read_log, name="tolva-speech log", daemon=True)]
         for thread in self._threads:
