@@ -23,14 +23,17 @@ class PlainBar:
 
     def __init__(self, width: int = 40) -> None:
         self.width = width
+        self.drawn = False
 
     def update_to(self, fraction: float) -> None:
+        self.drawn = True
         filled = round(fraction * self.width)
         sys.stderr.write(f"\r{fraction:4.0%} |{'#' * filled}{' ' * (self.width - filled)}|")
         sys.stderr.flush()
 
     def close(self) -> None:
-        sys.stderr.write("\n")
+        if self.drawn:
+            sys.stderr.write("\n")
 
 
 class TqdmBar:
