@@ -30,7 +30,7 @@ from typing import Any
 
 from .errors import TolvaSpeechError
 from .events import Event, SessionEnded, session_event
-from .process import find_tool
+from .process import exit_error, find_tool
 
 # What stop() sees from the tool when the session ended before the stop
 # reached it: the session's own end comes first, so the error is not raised.
@@ -84,9 +84,12 @@ class Session:
                     event = self._events.popleft()
                     self._taken_end = isinstance(event, SessionEnded)
                     return event
-                if self._taken_end or self._listener._closed_by_caller:
+                if self._taken_end:
                     return None
                 if not self._listener._alive:
+                    # After close() a session that never ended just stops.
+                    if self._listener._closed_by_caller:
+                        return None
                     raise self._listener._death_error()
                 left = None if deadline is None else deadline - time.monotonic()
                 if left is not None and left <= 0:
@@ -191,7 +194,6 @@ class Listener:
             if self._closed_by_caller:
                 return
             self._closed_by_caller = True
-            self._cond.notify_all()
         try:
             with self._write_lock:
                 assert self._proc.stdin is not None
@@ -262,14 +264,9 @@ class Listener:
         if self._failure:
             return self._failure
         tail = "\n".join(self._stderr)
-        status = self._status
-        if status is None:
+        if self._status is None:
             return TolvaSpeechError("crashed", "the tool closed its output", tail)
-        if status < 0:
-            return TolvaSpeechError("crashed", f"the tool was killed by signal {-status}", tail)
-        if status == 2:
-            return TolvaSpeechError("usage", "the tool refused its command line", tail)
-        return TolvaSpeechError("crashed", f"the tool exited with status {status}", tail)
+        return exit_error(self._status, tail)
 
     def _terminate(self) -> None:
         if self._proc.poll() is None:

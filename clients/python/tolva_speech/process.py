@@ -51,18 +51,18 @@ def stderr_tail(data: bytes) -> str:
     return data[-_STDERR_TAIL_BYTES:].decode("utf-8", "replace").strip()
 
 
-def exit_error(status: int, stderr: bytes) -> TolvaSpeechError:
-    """The error for a tool that ended without a usable answer."""
+def exit_error(status: int, detail: str) -> TolvaSpeechError:
+    """The error for a tool that ended without a usable answer; `detail` is
+    the end of what it wrote on standard error."""
     if status == 2:
-        return TolvaSpeechError("usage", "the tool refused its command line", stderr_tail(stderr))
+        return TolvaSpeechError("usage", "the tool refused its command line", detail)
     if status < 0:
         try:
             name = signal.Signals(-status).name
         except ValueError:
             name = f"signal {-status}"
-        return TolvaSpeechError("crashed", f"the tool was killed by {name}", stderr_tail(stderr))
-    return TolvaSpeechError("crashed", f"the tool exited with status {status} without a document",
-                            stderr_tail(stderr))
+        return TolvaSpeechError("crashed", f"the tool was killed by {name}", detail)
+    return TolvaSpeechError("crashed", f"the tool exited with status {status}", detail)
 
 
 class _LogLines:
@@ -134,7 +134,7 @@ def run_document(tool: str | os.PathLike[str] | None, args: Sequence[str], *,
 
 def _document(status: int, out: bytes, err: bytes) -> dict[str, Any]:
     if status not in (0, 1):
-        raise exit_error(status, err)
+        raise exit_error(status, stderr_tail(err))
     try:
         document = json.loads(out)
     except ValueError:
