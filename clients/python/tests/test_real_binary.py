@@ -2,7 +2,7 @@
 transcription of a librivox clip with its reference words."""
 from __future__ import annotations
 
-from tolva_speech import Final, Listener, SessionEnded, Volatile, transcribe
+from tolva_speech import Final, Listener, SessionEnded, SessionError, Volatile, transcribe
 
 from conftest import LIBRIVOX
 
@@ -22,12 +22,19 @@ def test_a_replay_session_of_real_speech(real_tool):
         events = list(listener.start("en-US", replay=CLIP))
     volatiles = [e for e in events if isinstance(e, Volatile)]
     finals = [e for e in events if isinstance(e, Final) and not e.empty]
-    assert volatiles and finals
-    heard = set(" ".join(f.text for f in finals).lower().split())
-    assert len(heard & reference_words()) >= 2, heard
     ended = events[-1]
-    assert isinstance(ended, SessionEnded) and not ended.failed
-    assert ended.final_count == len(finals) and ended.audio_fed_ms > 2500
+    assert isinstance(ended, SessionEnded) and ended.audio_fed_ms > 2500
+    assert volatiles and ended.volatile_count > 0
+    if finals:
+        heard = " ".join(f.text for f in finals)
+        assert not ended.failed and ended.final_count == len(finals)
+    else:
+        # A machine too loaded to decode in real time misses the finalize
+        # bound; the session then says so, and its provisional text stands.
+        assert [e.code for e in events if isinstance(e, SessionError)] == ["finalize-timeout"]
+        assert ended.failed
+        heard = volatiles[-1].text
+    assert len(set(heard.lower().split()) & reference_words()) >= 2, heard
 
 
 def test_a_transcription_of_real_speech(real_tool):
