@@ -144,12 +144,6 @@ void extractFile(archive* reader, archive_entry* entry, const std::string& name,
   file.finish();
 }
 
-void makeDirectories(const fs::path& path) {
-  std::error_code error;
-  fs::create_directories(path, error);
-  if (error) throw PlatformError("cannot create " + path.string() + ": " + error.message());
-}
-
 void extractEntry(archive* reader, archive_entry* entry, const fs::path& destination, UnpackBudget& budget) {
   std::string name = entryName(entry);
   auto relative = checkedPath(name, entry);
