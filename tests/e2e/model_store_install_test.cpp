@@ -103,6 +103,7 @@ TEST_F(ModelStoreInstallTest, InstallsOverLoopbackHttpAndThenFromAFileUrl) {
   EXPECT_FALSE(fs::exists(storeRoot() / "models" / "en_GB"));
   catalogEnglishGb(fileUrl(archive.archive), archive.size, archive.sha256);
   auto fromFile = makeModelStore();
+  ASSERT_TRUE(fromFile->reserve(Locale("en_GB")));
   EXPECT_EQ(installWithSampler(*fromFile), archive.size);
   expectInstalled(*fromFile);
 }
@@ -207,6 +208,7 @@ TEST_F(ModelStoreInstallTest, ConcurrentInstallsInTwoProcessesDownloadOnce) {
   LoopbackHttpServer server(served(), temp.path() / "http.log");
   ASSERT_TRUE(server.running());
   catalogEnglishGb(server.url("en-gb.tar.gz"), archive.size, archive.sha256);
+  ASSERT_TRUE(makeModelStore()->reserve(Locale("en_GB")));
   auto install = [] {
     auto request = makeModelStore()->assetInstallationRequest(modules({"en_GB"}));
     if (request) request->downloadAndInstall();
@@ -271,6 +273,7 @@ TEST_F(ModelStoreInstallTest, KilledInstallLeavesNothingBehind) {
   EXPECT_EQ(store->status(modules({"en_GB"})), AssetStatus::supported);
   catalogEnglishGb(fileUrl(archive.archive), archive.size, archive.sha256);
   auto next = makeModelStore();
+  ASSERT_TRUE(next->reserve(Locale("en_GB")));
   EXPECT_EQ(installWithSampler(*next), archive.size);
   EXPECT_EQ(next->status(modules({"en_GB"})), AssetStatus::installed);
 }

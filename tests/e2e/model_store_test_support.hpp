@@ -189,6 +189,19 @@ inline std::vector<ArchiveItem> smallModelItems(const std::string& root) {
   return items;
 }
 
+// The same with files of a few hundred bytes: quick to fetch and unpack
+// many times over.
+inline std::vector<ArchiveItem> tinyModelItems(const std::string& root) {
+  std::vector<ArchiveItem> items;
+  unsigned seed = 1;
+  for (const char* name : {"mdef", "means", "variances", "transition_matrices", "extra1", "extra2"}) {
+    items.push_back(ArchiveItem::file(root + "/acoustic/" + name, noise(512, seed++)));
+  }
+  items.push_back(ArchiveItem::file(root + "/lm.bin", noise(1024, seed++)));
+  items.push_back(ArchiveItem::file(root + "/dict", "hello HH AH L OW\n"));
+  return items;
+}
+
 inline std::string modelCatalogEntry(const std::string& locale, const std::string& url, std::int64_t size,
                                      const std::string& sha256, const std::string& root = "model") {
   return R"({"locale":")" + locale + R"(","url":")" + url + R"(","size":)" + std::to_string(size) + R"(,"sha256":")" +

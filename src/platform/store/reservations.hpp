@@ -6,6 +6,7 @@
 // since they always see a whole file.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "locale/locale.hpp"
@@ -33,10 +34,19 @@ class Reservations {
   // the file cannot be written.
   bool remove(const Locale& locale);
 
+  // Runs edit on the reserved list under the lock, and writes the list when
+  // edit returns true. What edit does to the store is thereby ordered with
+  // every other change of the reservations. Throws what edit throws (nothing
+  // is written then), or PlatformError when the file cannot be written.
+  void update(const std::function<bool(std::vector<Locale>&)>& edit);
+
  private:
   void write(const std::vector<Locale>& locales) const;
 
   StoreLayout layout_;
 };
+
+// Whether a list holds the same locale (lowercased BCP-47 comparison).
+bool listsLocale(const std::vector<Locale>& locales, const Locale& locale);
 
 }  // namespace tolva::store
