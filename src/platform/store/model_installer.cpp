@@ -33,6 +33,7 @@ std::int64_t maximumUnpackedBytes(std::int64_t archiveBytes) {
 }
 
 FileLock lockLocale(const StoreLayout& layout, const Locale& locale) {
+  makeDirectories(layout.locks());  // so that a failed try means a holder
   fs::path path = layout.localeLock(locale);
   if (auto lock = FileLock::tryAcquire(path)) return std::move(*lock);
   log("store.install.waiting", {{"locale", locale.identifier()}, {"reason", "another install holds the lock"}});

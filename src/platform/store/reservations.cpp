@@ -54,8 +54,6 @@ std::vector<Locale> Reservations::list() const {
   return parseReservations(*text);
 }
 
-bool Reservations::contains(const Locale& locale) const { return listsLocale(list(), locale); }
-
 bool Reservations::add(const Locale& locale, bool installedAnyway) {
   bool added = false;
   update([&](std::vector<Locale>& locales) {

@@ -23,7 +23,6 @@ class Reservations {
   // The reserved locales in reservation order. An unreadable file reads as
   // empty (logged); the next change replaces it.
   std::vector<Locale> list() const;
-  bool contains(const Locale& locale) const;
 
   // Adds the locale: true when added, false when it already held a slot, or
   // when all slots are taken and installedAnyway says the locale does not
