@@ -295,14 +295,33 @@ inline bool accepts(int port) {
   return connected;
 }
 
+// python3's http.server, but sending each file in 1 KiB pieces at a given
+// rate, so that a download takes long enough to be interrupted.
+inline constexpr const char* throttledServerScript = R"(
+import functools, http.server, sys, time
+port, directory, rate = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def copyfile(self, source, destination):
+        while data := source.read(1024):
+            destination.write(data)
+            destination.flush()
+            time.sleep(len(data) / rate)
+handler = functools.partial(Handler, directory=directory)
+http.server.ThreadingHTTPServer(("127.0.0.1", port), handler).serve_forever()
+)";
+
 // Serves a directory on 127.0.0.1 until the object goes; its request log
-// counts the downloads.
+// counts the downloads. With bytesPerSecond, files trickle out at that rate.
 class LoopbackHttpServer {
  public:
-  LoopbackHttpServer(const fs::path& dir, const fs::path& log) : port_(freeLoopbackPort()), log_(log) {
+  LoopbackHttpServer(const fs::path& dir, const fs::path& log, std::int64_t bytesPerSecond = 0)
+      : port_(freeLoopbackPort()), log_(log) {
     std::string portText = std::to_string(port_);
     std::vector<std::string> args{"python3", "-m",        "http.server", portText,
                                   "--bind",  "127.0.0.1", "--directory", dir.string()};
+    if (bytesPerSecond > 0) {
+      args = {"python3", "-c", throttledServerScript, portText, dir.string(), std::to_string(bytesPerSecond)};
+    }
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -51,7 +51,8 @@ inline bool completeModel(const fs::path& dir) {
 // read as one consistent picture: both only change under it.
 class ReservationsLock {
  public:
-  explicit ReservationsLock(const fs::path& root) : fd_(open((root / "reservations.lock").c_str(), O_RDONLY)) {
+  explicit ReservationsLock(const fs::path& root)
+      : fd_(open((root / "reservations.lock").c_str(), O_RDONLY | O_CLOEXEC)) {
     if (fd_ >= 0) flock(fd_, LOCK_EX);
   }
   ~ReservationsLock() {
