@@ -1,5 +1,5 @@
 // release: frees the reservation slot one locale holds, and verifies by the
-// reserved counts that it is gone.
+// reserved list read afterwards that it is gone.
 #include <algorithm>
 
 #include "commands/command_support.hpp"
@@ -9,8 +9,36 @@
 #include "locale/speech_preset.hpp"
 #include "output/emit.hpp"
 #include "output/log.hpp"
+#include "platform/platform_error.hpp"
 
 namespace tolva {
+namespace {
+
+bool holds(const std::vector<Locale>& reserved, const Locale& locale) {
+  return std::any_of(reserved.begin(), reserved.end(), [&](const Locale& entry) { return sameLocale(entry, locale); });
+}
+
+struct ReleaseAnswer {
+  bool accepted = false;
+  std::string error;  // why the store could not be changed; empty when it could
+};
+
+ReleaseAnswer callRelease(AssetInventory& inventory, const Locale& locale) {
+  ReleaseAnswer answer;
+  try {
+    answer.accepted = inventory.release(locale);
+  } catch (...) {
+    answer.error = describe(std::current_exception());
+  }
+  if (answer.error.empty()) {
+    log("release.called", {{"accepted", answer.accepted}});
+  } else {
+    log("release.called", {{"accepted", false}, {"error", answer.error}});
+  }
+  return answer;
+}
+
+}  // namespace
 
 void cmdRelease(const PlatformProvider& platform, const std::string& localeId) {
   log("release.start", {{"locale", localeId}});
@@ -26,9 +54,7 @@ void cmdRelease(const PlatformProvider& platform, const std::string& localeId) {
   log("release.resolved", {{"resolved", resolved->identifier()}});
 
   std::vector<Locale> reservedBefore = inventory.reservedLocales();
-  bool reserved = std::any_of(reservedBefore.begin(), reservedBefore.end(),
-                              [&](const Locale& locale) { return sameLocale(locale, *resolved); });
-  if (!reserved) {
+  if (!holds(reservedBefore, *resolved)) {
     fail("locale-not-reserved", resolved->identifier() + " holds no reservation on this machine",
          "reserved=" + std::to_string(reservedBefore.size()) +
              " maximum=" + std::to_string(inventory.maximumReservedLocales()));
@@ -36,18 +62,20 @@ void cmdRelease(const PlatformProvider& platform, const std::string& localeId) {
 
   std::string statusBefore = assetStatusName(statusFor(engine, *resolved, SpeechPreset::dictation()));
   log("release.statusBefore", {{"status", statusBefore}});
-  bool accepted = inventory.release(*resolved);
-  log("release.called", {{"accepted", accepted}});
+  ReleaseAnswer answer = callRelease(inventory, *resolved);
 
   std::vector<Locale> reservedAfter = inventory.reservedLocales();
   std::string statusAfter = assetStatusName(statusFor(engine, *resolved, SpeechPreset::dictation()));
   log("release.statusAfter", {{"status", statusAfter}, {"reserved", static_cast<std::int64_t>(reservedAfter.size())}});
 
-  // The answer of release decides nothing: only a shorter list proves it.
-  if (reservedAfter.size() >= reservedBefore.size()) {
+  // The answer of release decides nothing: only the list read afterwards
+  // does. Its length proves nothing, since other processes reserve and
+  // release meanwhile.
+  if (holds(reservedAfter, *resolved)) {
     fail("release-failed", "AssetInventory.release did not free the reservation for " + resolved->identifier(),
-         std::string("accepted=") + (accepted ? "true" : "false") + " reservedBefore=" +
-             std::to_string(reservedBefore.size()) + " reservedAfter=" + std::to_string(reservedAfter.size()));
+         std::string("accepted=") + (answer.accepted ? "true" : "false") + " reservedBefore=" +
+             std::to_string(reservedBefore.size()) + " reservedAfter=" + std::to_string(reservedAfter.size()) +
+             (answer.error.empty() ? "" : " error=" + answer.error));
   }
 
   ReleaseOut out;

@@ -110,7 +110,8 @@ class AssetInventory {
   virtual std::int64_t maximumReservedLocales() = 0;
   // True when the reservation was added; throws when it cannot be made.
   virtual bool reserve(const Locale& locale) = 0;
-  // Whether the reservation was removed.
+  // Whether the reservation was removed; throws when the inventory cannot be
+  // changed (the description says why).
   virtual bool release(const Locale& locale) = 0;
   // A request that installs what the modules need, or nullptr when nothing is
   // missing. Throws when no request can be made.

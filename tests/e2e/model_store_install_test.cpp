@@ -33,7 +33,7 @@ class ModelStoreInstallTest : public StoreTest {
   Served makeArchive(const std::string& name, const std::vector<ArchiveItem>& items) const {
     fs::create_directories(served());
     fs::path path = served() / name;
-    writeTarGz(path, items);
+    writeTarArchive(path, items);
     return describe(path);
   }
 
@@ -103,6 +103,7 @@ TEST_F(ModelStoreInstallTest, InstallsOverLoopbackHttpAndThenFromAFileUrl) {
   EXPECT_FALSE(fs::exists(storeRoot() / "models" / "en_GB"));
   catalogEnglishGb(fileUrl(archive.archive), archive.size, archive.sha256);
   auto fromFile = makeModelStore();
+  ASSERT_TRUE(fromFile->reserve(Locale("en_GB")));
   EXPECT_EQ(installWithSampler(*fromFile), archive.size);
   expectInstalled(*fromFile);
 }
@@ -124,6 +125,8 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
   Served hardlink = withItem("hardlink.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/dict"));
   const std::string absoluteName = (temp.path() / "absolute-escaped").string();
   Served absolute = withItem("absolute.tar.gz", ArchiveItem::file(absoluteName, "outside"));
+  // 100 GiB of apparent size in a few hundred bytes.
+  Served sparse = withItem("sparse.tar.gz", ArchiveItem::sparse("en-gb/huge", std::int64_t{100} << 30, "tail"));
   auto withoutDictionary = smallModelItems("en-gb");
   withoutDictionary.pop_back();
   Served noDictionary = makeArchive("nodict.tar.gz", withoutDictionary);
@@ -154,6 +157,8 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
        "entry 'en-gb/link' was refused: it is a symbolic link"},
       {"hard link entry", fileUrl(hardlink.archive), hardlink.size, hardlink.sha256,
        "entry 'en-gb/hard' was refused: it is a hard link"},
+      {"sparse entry of 100 GiB", fileUrl(sparse.archive), sparse.size, sparse.sha256,
+       "entry 'en-gb/huge' was refused: the archive unpacks to more data than a model can hold"},
       {"model file missing", fileUrl(noDictionary.archive), noDictionary.size, noDictionary.sha256,
        "the model archive lacks the dictionary en-gb/dict"},
       {"missing file", fileUrl(served() / "absent.tar.gz"), good.size, good.sha256,
@@ -203,6 +208,7 @@ TEST_F(ModelStoreInstallTest, ConcurrentInstallsInTwoProcessesDownloadOnce) {
   LoopbackHttpServer server(served(), temp.path() / "http.log");
   ASSERT_TRUE(server.running());
   catalogEnglishGb(server.url("en-gb.tar.gz"), archive.size, archive.sha256);
+  ASSERT_TRUE(makeModelStore()->reserve(Locale("en_GB")));
   auto install = [] {
     auto request = makeModelStore()->assetInstallationRequest(modules({"en_GB"}));
     if (request) request->downloadAndInstall();
@@ -267,6 +273,7 @@ TEST_F(ModelStoreInstallTest, KilledInstallLeavesNothingBehind) {
   EXPECT_EQ(store->status(modules({"en_GB"})), AssetStatus::supported);
   catalogEnglishGb(fileUrl(archive.archive), archive.size, archive.sha256);
   auto next = makeModelStore();
+  ASSERT_TRUE(next->reserve(Locale("en_GB")));
   EXPECT_EQ(installWithSampler(*next), archive.size);
   EXPECT_EQ(next->status(modules({"en_GB"})), AssetStatus::installed);
 }

@@ -84,41 +84,71 @@ inline std::string sha256Of(const fs::path& path) {
 // ---- archives ----
 
 struct ArchiveItem {
-  enum class Type { file, directory, symlink, hardlink };
+  enum class Type { file, directory, symlink, hardlink, sparse, zeros };
   std::string name;
-  std::string content;  // file data
+  std::string content;  // file data; for sparse, the data at the end of the file
   Type type = Type::file;
-  std::string target;  // link target
+  std::string target;     // link target
+  std::int64_t size = 0;  // sparse: apparent size; zeros: data size
 
   static ArchiveItem file(std::string name, std::string content) {
-    return {std::move(name), std::move(content), Type::file, ""};
+    return {std::move(name), std::move(content), Type::file, "", 0};
   }
-  static ArchiveItem directory(std::string name) { return {std::move(name), "", Type::directory, ""}; }
+  static ArchiveItem directory(std::string name) { return {std::move(name), "", Type::directory, "", 0}; }
   static ArchiveItem link(Type type, std::string name, std::string target) {
-    return {std::move(name), "", type, std::move(target)};
+    return {std::move(name), "", type, std::move(target), 0};
   }
+  // A file of `size` bytes that is one hole but for `tail` at its end.
+  static ArchiveItem sparse(std::string name, std::int64_t size, std::string tail) {
+    return {std::move(name), std::move(tail), Type::sparse, "", size};
+  }
+  // `size` zero bytes, written piece by piece: the stuff of archive bombs.
+  static ArchiveItem zeros(std::string name, std::int64_t size) { return {std::move(name), "", Type::zeros, "", size}; }
 };
 
-inline void writeTarGz(const fs::path& out, const std::vector<ArchiveItem>& items) {
+enum class Compression { gzip, zstd };
+
+inline void writeEntryData(archive* writer, const ArchiveItem& item) {
+  if (item.type == ArchiveItem::Type::zeros) {
+    const std::string piece(1 << 20, '\0');
+    for (std::int64_t left = item.size; left > 0; left -= static_cast<std::int64_t>(piece.size())) {
+      archive_write_data(writer, piece.data(), static_cast<std::size_t>(std::min<std::int64_t>(left, piece.size())));
+    }
+  } else if (!item.content.empty()) {
+    archive_write_data(writer, item.content.data(), item.content.size());
+  }
+}
+
+inline void writeTarArchive(const fs::path& out, const std::vector<ArchiveItem>& items,
+                            Compression compression = Compression::gzip) {
+  using Type = ArchiveItem::Type;
   archive* writer = archive_write_new();
-  archive_write_add_filter_gzip(writer);
-  archive_write_set_filter_option(writer, "gzip", "compression-level", "1");
+  if (compression == Compression::zstd) {
+    archive_write_add_filter_zstd(writer);
+    archive_write_set_filter_option(writer, "zstd", "compression-level", "1");
+  } else {
+    archive_write_add_filter_gzip(writer);
+    archive_write_set_filter_option(writer, "gzip", "compression-level", "1");
+  }
   archive_write_set_format_pax_restricted(writer);
   ASSERT_EQ(archive_write_open_filename(writer, out.c_str()), ARCHIVE_OK);
   for (const ArchiveItem& item : items) {
     archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname(entry, item.name.c_str());
-    bool directory = item.type == ArchiveItem::Type::directory;
-    archive_entry_set_filetype(entry, directory                                 ? AE_IFDIR
-                                      : item.type == ArchiveItem::Type::symlink ? AE_IFLNK
-                                                                                : AE_IFREG);
+    bool directory = item.type == Type::directory;
+    archive_entry_set_filetype(entry, directory ? AE_IFDIR : item.type == Type::symlink ? AE_IFLNK : AE_IFREG);
     archive_entry_set_perm(entry, directory ? 0755 : 0644);
-    if (item.type == ArchiveItem::Type::symlink) archive_entry_set_symlink(entry, item.target.c_str());
-    if (item.type == ArchiveItem::Type::hardlink) archive_entry_set_hardlink(entry, item.target.c_str());
-    if (item.type == ArchiveItem::Type::file)
-      archive_entry_set_size(entry, static_cast<la_int64_t>(item.content.size()));
+    if (item.type == Type::symlink) archive_entry_set_symlink(entry, item.target.c_str());
+    if (item.type == Type::hardlink) archive_entry_set_hardlink(entry, item.target.c_str());
+    if (item.type == Type::file) archive_entry_set_size(entry, static_cast<la_int64_t>(item.content.size()));
+    if (item.type == Type::zeros) archive_entry_set_size(entry, item.size);
+    if (item.type == Type::sparse) {
+      auto tail = static_cast<std::int64_t>(item.content.size());
+      archive_entry_set_size(entry, item.size);
+      archive_entry_sparse_add_entry(entry, item.size - tail, tail);
+    }
     ASSERT_EQ(archive_write_header(writer, entry), ARCHIVE_OK) << item.name;
-    if (!item.content.empty()) archive_write_data(writer, item.content.data(), item.content.size());
+    writeEntryData(writer, item);
     archive_entry_free(entry);
   }
   archive_write_close(writer);
@@ -155,6 +185,19 @@ inline std::vector<ArchiveItem> smallModelItems(const std::string& root) {
     items.push_back(ArchiveItem::file(root + "/acoustic/" + name, noise(16 * 1024, seed++)));
   }
   items.push_back(ArchiveItem::file(root + "/lm.bin", noise(32 * 1024, seed++)));
+  items.push_back(ArchiveItem::file(root + "/dict", "hello HH AH L OW\n"));
+  return items;
+}
+
+// The same with files of a few hundred bytes: quick to fetch and unpack
+// many times over.
+inline std::vector<ArchiveItem> tinyModelItems(const std::string& root) {
+  std::vector<ArchiveItem> items;
+  unsigned seed = 1;
+  for (const char* name : {"mdef", "means", "variances", "transition_matrices", "extra1", "extra2"}) {
+    items.push_back(ArchiveItem::file(root + "/acoustic/" + name, noise(512, seed++)));
+  }
+  items.push_back(ArchiveItem::file(root + "/lm.bin", noise(1024, seed++)));
   items.push_back(ArchiveItem::file(root + "/dict", "hello HH AH L OW\n"));
   return items;
 }
@@ -252,14 +295,33 @@ inline bool accepts(int port) {
   return connected;
 }
 
+// python3's http.server, but sending each file in 1 KiB pieces at a given
+// rate, so that a download takes long enough to be interrupted.
+inline constexpr const char* throttledServerScript = R"(
+import functools, http.server, sys, time
+port, directory, rate = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def copyfile(self, source, destination):
+        while data := source.read(1024):
+            destination.write(data)
+            destination.flush()
+            time.sleep(len(data) / rate)
+handler = functools.partial(Handler, directory=directory)
+http.server.ThreadingHTTPServer(("127.0.0.1", port), handler).serve_forever()
+)";
+
 // Serves a directory on 127.0.0.1 until the object goes; its request log
-// counts the downloads.
+// counts the downloads. With bytesPerSecond, files trickle out at that rate.
 class LoopbackHttpServer {
  public:
-  LoopbackHttpServer(const fs::path& dir, const fs::path& log) : port_(freeLoopbackPort()), log_(log) {
+  LoopbackHttpServer(const fs::path& dir, const fs::path& log, std::int64_t bytesPerSecond = 0)
+      : port_(freeLoopbackPort()), log_(log) {
     std::string portText = std::to_string(port_);
     std::vector<std::string> args{"python3", "-m",        "http.server", portText,
                                   "--bind",  "127.0.0.1", "--directory", dir.string()};
+    if (bytesPerSecond > 0) {
+      args = {"python3", "-c", throttledServerScript, portText, dir.string(), std::to_string(bytesPerSecond)};
+    }
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -26,7 +26,7 @@ class OneShotCommands : public StoreTest {
     }
     items.push_back(ArchiveItem::file("model/lm.bin", readFile(systemModelDir / "en-us.lm.bin")));
     items.push_back(ArchiveItem::file("model/dict", readFile(systemModelDir / "cmudict-en-us.dict")));
-    writeTarGz(archive, items);
+    writeTarArchive(archive, items);
     server = std::make_unique<LoopbackHttpServer>(archive.parent_path(), temp.path() / "http.log");
     std::string sha = sha256Override.empty() ? sha256Of(archive) : sha256Override;
     writeCatalog("test.json", modelCatalogEntry(locale, server->url("model.tar.gz"),

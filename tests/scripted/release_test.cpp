@@ -37,6 +37,13 @@ TEST(Release, OnlyAShorterListProvesTheRelease) {
                 "accepted=true reservedBefore=2 reservedAfter=2");
   EXPECT_FALSE(logEvent(run, "release.statusAfter").is_null());
 
+  // Freed, while another process took the slot: the list is as long as before.
+  json refilled = reservedGerman();
+  refilled["release"] = {{"reservedMeanwhile", {"fr_FR"}}};
+  ToolRun taken = release(refilled, {"--locale", "de-DE"});
+  ASSERT_EQ(taken.status, 0) << taken.err;
+  EXPECT_EQ(json::parse(taken.out)["reservedAfter"], json({"en_US", "fr_FR"}));
+
   json deniedButGone = reservedGerman();
   deniedButGone["release"] = {{"result", false}};
   ToolRun gone = release(deniedButGone, {"--locale", "DE_de"});
@@ -74,6 +81,18 @@ TEST(Release, DocumentIsPinned) {
   EXPECT_EQ(logEvents(run), (std::vector<std::string>{"release.start", "release.resolved", "release.statusBefore",
                                                       "release.called", "release.statusAfter"}));
   EXPECT_EQ(logEvent(run, "release.statusAfter")["reserved"], 2);
+}
+
+// A store that cannot be changed says why, in the detail of the one failure.
+TEST(Release, PlatformErrorEndsUpInTheDetail) {
+  json full = reservedGerman();
+  full["release"] = {{"error", "cannot write reservations.json.tmp: No space left on device"}};
+  ToolRun run = release(full, {"--locale", "de-DE"});
+  expectFailure(run, "release-failed", "AssetInventory.release did not free the reservation for de_DE",
+                "accepted=false reservedBefore=2 reservedAfter=2 "
+                "error=cannot write reservations.json.tmp: No space left on device");
+  EXPECT_EQ(logEvent(run, "release.called")["accepted"], false);
+  EXPECT_EQ(logEvent(run, "release.called")["error"], "cannot write reservations.json.tmp: No space left on device");
 }
 
 }  // namespace

@@ -143,6 +143,8 @@ void parseInventory(const json& root, Scenario& scenario) {
   if (root.contains("release")) {
     readOptional(root.at("release"), "result", scenario.release.result);
     read(root.at("release"), "shrinks", scenario.release.shrinks);
+    read(root.at("release"), "reservedMeanwhile", scenario.release.reservedMeanwhile);
+    readOptional(root.at("release"), "error", scenario.release.error);
   }
   if (root.contains("install")) scenario.install = parseInstall(root.at("install"));
 }

@@ -41,8 +41,10 @@ struct ReserveScript {
 };
 
 struct ReleaseScript {
-  std::optional<bool> result;  // the answer; default: whether it was removed
-  bool shrinks = true;         // whether the reserved list loses the locale
+  std::optional<bool> result;                  // the answer; default: whether it was removed
+  bool shrinks = true;                         // whether the reserved list loses the locale
+  std::vector<std::string> reservedMeanwhile;  // added by "another process" while it runs
+  std::optional<std::string> error;            // throws instead, changing nothing
 };
 
 struct ResultScript {

@@ -137,12 +137,16 @@ bool ScriptedInventory::reserve(const Locale& locale) {
 }
 
 bool ScriptedInventory::release(const Locale& locale) {
+  if (scenario_.release.error) throw PlatformError(*scenario_.release.error);
   std::lock_guard lock(state_->mutex);
   auto& reserved = state_->reserved;
   auto found = std::find_if(reserved.begin(), reserved.end(),
                             [&](const std::string& id) { return sameLocale(Locale(id), locale); });
   bool removed = found != reserved.end() && scenario_.release.shrinks;
   if (removed) reserved.erase(found);
+  for (const std::string& other : scenario_.release.reservedMeanwhile) {
+    if (!containsLocale(reserved, Locale(other))) reserved.push_back(other);
+  }
   return scenario_.release.result.value_or(removed);
 }
 
@@ -169,7 +173,7 @@ std::optional<Locale> ScriptedSpeechEngine::supportedLocale(const Locale& equiva
 }
 
 std::shared_ptr<SpeechTranscriber> ScriptedSpeechEngine::makeTranscriber(const Locale& locale,
-                                                                        const TranscriberPreset& preset) {
+                                                                         const TranscriberPreset& preset) {
   return std::make_shared<ScriptedTranscriber>(locale, preset);
 }
 

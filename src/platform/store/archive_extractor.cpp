@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,8 +82,49 @@ class FileWriter {
   int fd_;
 };
 
-void extractFile(archive* reader, const std::string& name, const fs::path& path, std::int64_t& budget) {
+// Every entry costs at least a block on disk, however small it says it is,
+// so that an archive of countless empty files is a bomb too.
+constexpr std::int64_t entryCost = 4096;
+
+// The unpack budget, charged with what each entry declares before any of its
+// data is written, so that a bomb is refused before it fills the disk.
+class UnpackBudget {
+ public:
+  explicit UnpackBudget(std::int64_t bytes) : left_(bytes) {}
+
+  void charge(const std::string& name, std::int64_t bytes) {
+    if (bytes < 0 || bytes > left_) refuse(name, "the archive unpacks to more data than a model can hold");
+    left_ -= bytes;
+  }
+
+ private:
+  std::int64_t left_;
+};
+
+// The furthest byte an entry declares: its size, or the end of its last
+// sparse region when that lies further (a sparse file's apparent size).
+std::int64_t declaredExtent(archive_entry* entry) {
+  std::int64_t extent = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
+  archive_entry_sparse_reset(entry);
+  la_int64_t offset = 0;
+  la_int64_t length = 0;
+  while (archive_entry_sparse_next(entry, &offset, &length) == ARCHIVE_OK) {
+    if (offset < 0 || length < 0 || offset > std::numeric_limits<std::int64_t>::max() - length) return -1;
+    extent = std::max<std::int64_t>(extent, offset + length);
+  }
+  return extent;
+}
+
+// Writes the entry's data blocks. An entry without a declared size (a zip
+// stream) is charged as its data arrives; one with a size never writes past it.
+void extractFile(archive* reader, archive_entry* entry, const std::string& name, const fs::path& path,
+                 UnpackBudget& budget) {
+  std::int64_t declared = declaredExtent(entry);
+  bool sized = archive_entry_size_is_set(entry) != 0;
+  budget.charge(name, entryCost);
+  budget.charge(name, declared);
   FileWriter file(path, name);
+  std::int64_t extent = declared;
   for (;;) {
     const void* block = nullptr;
     std::size_t size = 0;
@@ -89,30 +132,30 @@ void extractFile(archive* reader, const std::string& name, const fs::path& path,
     int status = archive_read_data_block(reader, &block, &size, &offset);
     if (status == ARCHIVE_EOF) break;
     if (status < ARCHIVE_WARN) damaged(reader);
-    budget -= static_cast<std::int64_t>(size);
-    if (budget < 0) refuse(name, "the archive unpacks to more data than a model can hold");
+    std::int64_t length = static_cast<std::int64_t>(size);
+    if (offset < 0 || offset > std::numeric_limits<std::int64_t>::max() - length) damaged(reader);
+    if (offset + length > extent) {
+      if (sized) refuse(name, "its data reaches past its declared size");
+      budget.charge(name, offset + length - extent);
+      extent = offset + length;
+    }
     file.writeAt(block, size, offset);
   }
   file.finish();
 }
 
-void makeDirectories(const fs::path& path) {
-  std::error_code error;
-  fs::create_directories(path, error);
-  if (error) throw PlatformError("cannot create " + path.string() + ": " + error.message());
-}
-
-void extractEntry(archive* reader, archive_entry* entry, const fs::path& destination, std::int64_t& budget) {
+void extractEntry(archive* reader, archive_entry* entry, const fs::path& destination, UnpackBudget& budget) {
   std::string name = entryName(entry);
   auto relative = checkedPath(name, entry);
   if (!relative) return;
   fs::path target = destination / *relative;
   if (archive_entry_filetype(entry) == AE_IFDIR) {
+    budget.charge(name, entryCost);
     makeDirectories(target);
     return;
   }
   makeDirectories(target.parent_path());
-  extractFile(reader, name, target, budget);
+  extractFile(reader, entry, name, target, budget);
 }
 
 }  // namespace
@@ -123,7 +166,7 @@ void extractArchive(const fs::path& archivePath, const fs::path& destination, st
   archive_read_support_filter_all(reader.get());
   archive_read_support_format_all(reader.get());
   if (archive_read_open_filename(reader.get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK) damaged(reader.get());
-  std::int64_t budget = maximumBytes;
+  UnpackBudget budget(maximumBytes);
   for (;;) {
     archive_entry* entry = nullptr;
     int status = archive_read_next_header(reader.get(), &entry);

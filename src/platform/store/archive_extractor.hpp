@@ -10,8 +10,10 @@
 
 namespace tolva::store {
 
-// Extracts archive into destination, an existing empty directory. More than
-// maximumBytes of unpacked data is refused (a decompression bomb). Throws
+// Extracts archive into destination, an existing empty directory. Each entry
+// is charged what it declares (a sparse file its apparent size) and a disk
+// block before any of its data is written; more than maximumBytes in all is
+// refused (a decompression bomb) before it reaches the disk. Throws
 // PlatformError naming the refused entry, or libarchive's description of a
 // damaged archive; destination may then hold a part, for the caller to drop.
 void extractArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/platform_error.hpp"
+#include "platform/store/store_files.hpp"
 
 namespace tolva::store {
 namespace {
@@ -30,8 +31,7 @@ int openLockFile(const fs::path& path, int flags) { return open(path.c_str(), fl
 }  // namespace
 
 FileLock FileLock::acquire(const fs::path& path) {
-  std::error_code error;
-  fs::create_directories(path.parent_path(), error);
+  makeDirectories(path.parent_path());  // its failure is the one to report
   int fd = openLockFile(path, O_RDWR | O_CREAT);
   if (fd < 0) {
     throw PlatformError("cannot open the lock file " + path.string() + ": " + std::strerror(errno));

@@ -12,7 +12,7 @@ namespace tolva::store {
 class FileLock {
  public:
   // Waits for the lock. Creates the lock file and its directory when missing;
-  // throws PlatformError when it cannot.
+  // throws PlatformError naming the first step that failed.
   static FileLock acquire(const std::filesystem::path& path);
   // The lock when nobody holds it; nothing when someone does or the file
   // cannot be opened (a leftover stays for a later run).

@@ -12,6 +12,7 @@
 #include "platform/store/archive_extractor.hpp"
 #include "platform/store/file_lock.hpp"
 #include "platform/store/model_manifest.hpp"
+#include "platform/store/reservations.hpp"
 #include "platform/store/staging_area.hpp"
 #include "platform/store/store_files.hpp"
 
@@ -32,6 +33,7 @@ std::int64_t maximumUnpackedBytes(std::int64_t archiveBytes) {
 }
 
 FileLock lockLocale(const StoreLayout& layout, const Locale& locale) {
+  makeDirectories(layout.locks());  // so that a failed try means a holder
   fs::path path = layout.localeLock(locale);
   if (auto lock = FileLock::tryAcquire(path)) return std::move(*lock);
   log("store.install.waiting", {{"locale", locale.identifier()}, {"reason", "another install holds the lock"}});
@@ -51,18 +53,26 @@ void verify(const CatalogEntry& entry, const DownloadedArchive& archive) {
 
 // The one step that makes the model visible: a rename of the complete,
 // manifested directory. A broken directory in the way (it has no manifest)
-// is moved aside into the staging directory first.
+// is moved aside into the staging directory first. Done under the
+// reservations lock and only while the locale holds its slot: a release that
+// ran meanwhile found no model to delete, so the new one would stay behind
+// without a reservation.
 void moveIntoPlace(const StoreLayout& layout, const Locale& locale, const fs::path& staged, const StagingDir& staging) {
-  std::error_code error;
-  fs::create_directories(layout.models(), error);
+  makeDirectories(layout.models());
   fs::path target = layout.modelDir(locale);
   fs::path aside = staging.path() / "replaced";
-  if (std::rename(target.c_str(), aside.c_str()) != 0 && errno != ENOENT) {
-    throw PlatformError("cannot replace " + target.string() + ": " + std::strerror(errno));
-  }
-  if (std::rename(staged.c_str(), target.c_str()) != 0) {
-    throw PlatformError("cannot move the model into " + target.string() + ": " + std::strerror(errno));
-  }
+  Reservations(layout).update([&](std::vector<Locale>& reserved) {
+    if (!listsLocale(reserved, locale)) {
+      throw PlatformError(locale.identifier() + " was released during its install; the downloaded model was discarded");
+    }
+    if (std::rename(target.c_str(), aside.c_str()) != 0 && errno != ENOENT) {
+      throw PlatformError("cannot replace " + target.string() + ": " + std::strerror(errno));
+    }
+    if (std::rename(staged.c_str(), target.c_str()) != 0) {
+      throw PlatformError("cannot move the model into " + target.string() + ": " + std::strerror(errno));
+    }
+    return false;
+  });
   syncDirectory(layout.models());
 }
 

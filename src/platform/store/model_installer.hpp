@@ -11,6 +11,8 @@ namespace tolva::store {
 
 // Downloads, verifies, unpacks and checks the entry's archive in a staging
 // directory and renames the model into models/<identifier>/ in one step.
+// The locale must hold a reservation at that step: when it was released
+// meanwhile, the work is discarded and this throws.
 //
 // Runs under the locale's lock. When another process (or thread) holds it,
 // this waits for it and then finds the model installed, so one locale is

@@ -1,13 +1,11 @@
 #include "platform/store/model_store.hpp"
 
-#include <exception>
-
-#include "output/log.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/store/catalog.hpp"
 #include "platform/store/file_lock.hpp"
 #include "platform/store/install_request.hpp"
 #include "platform/store/model_manifest.hpp"
+#include "platform/store/model_release.hpp"
 #include "platform/store/reservations.hpp"
 #include "platform/store/staging_area.hpp"
 
@@ -71,16 +69,14 @@ class LinuxModelStore final : public ModelStore {
     return reservations_.add(entry.locale, isInstalled(entry));
   }
 
+  // Deletes the store's copy of the model with the slot; a system model is
+  // never touched.
   bool release(const Locale& locale) override {
-    bool removed = false;
-    try {
-      removed = reservations_.remove(locale);
-    } catch (const std::exception& error) {
-      log("store.releaseFailed", {{"locale", locale.identifier()}, {"error", error.what()}});
-      return false;
+    const CatalogEntry* entry = catalog_.find(locale);
+    if (!entry || entry->system || !isStoreIdentifier(entry->locale.identifier())) {
+      return reservations_.remove(locale);
     }
-    if (removed) removeUnreservedModel(locale);
-    return removed;
+    return releaseStoreLocale(layout_, reservations_, entry->locale);
   }
 
   std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const TranscriberModules& modules) override {
@@ -124,28 +120,6 @@ class LinuxModelStore final : public ModelStore {
     if (isInstalled(*entry)) return AssetStatus::installed;
     if (!entry->system && FileLock::isHeld(layout_.localeLock(entry->locale))) return AssetStatus::downloading;
     return AssetStatus::supported;
-  }
-
-  // Deletes the store's copy of a model once its reservation is gone. Skipped
-  // while an install of the locale runs (it holds the lock: someone wants the
-  // model again) or when the locale was reserved again meanwhile. A system
-  // model is never touched.
-  void removeUnreservedModel(const Locale& locale) {
-    const CatalogEntry* entry = catalog_.find(locale);
-    Locale target = entry ? entry->locale : locale;
-    if ((entry && entry->system) || !isStoreIdentifier(target.identifier())) return;
-    auto lock = FileLock::tryAcquire(layout_.localeLock(target));
-    if (!lock) {
-      log("store.modelKept",
-          {{"locale", target.identifier()}, {"reason", "the locale is locked (an install may be running)"}});
-      return;
-    }
-    if (reservations_.contains(target)) return;
-    try {
-      removeInstalledModel(layout_, target);
-    } catch (const std::exception& error) {
-      log("store.modelKept", {{"locale", target.identifier()}, {"reason", error.what()}});
-    }
   }
 
   const StoreLayout layout_;

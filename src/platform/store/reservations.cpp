@@ -27,9 +27,7 @@ std::vector<Locale> parseReservations(const std::string& text) {
   for (const json& item : *reserved) {
     if (!item.is_string()) continue;
     Locale locale(item.get<std::string>());
-    bool duplicate =
-        std::any_of(locales.begin(), locales.end(), [&](const Locale& known) { return sameLocale(known, locale); });
-    if (!duplicate && isStoreIdentifier(locale.identifier())) locales.push_back(locale);
+    if (!listsLocale(locales, locale) && isStoreIdentifier(locale.identifier())) locales.push_back(locale);
   }
   return locales;
 }
@@ -46,43 +44,49 @@ auto findSame(std::vector<Locale>& locales, const Locale& locale) {
 
 }  // namespace
 
+bool listsLocale(const std::vector<Locale>& locales, const Locale& locale) {
+  return std::any_of(locales.begin(), locales.end(), [&](const Locale& known) { return sameLocale(known, locale); });
+}
+
 std::vector<Locale> Reservations::list() const {
   auto text = readSmallFile(layout_.reservations());
   if (!text) return {};
   return parseReservations(*text);
 }
 
-bool Reservations::contains(const Locale& locale) const {
-  auto locales = list();
-  return findSame(locales, locale) != locales.end();
-}
-
 bool Reservations::add(const Locale& locale, bool installedAnyway) {
-  std::error_code ignored;
-  std::filesystem::create_directories(layout_.root, ignored);
-  FileLock lock = FileLock::acquire(layout_.reservationsLock());
-  auto locales = list();
-  if (findSame(locales, locale) != locales.end()) return false;
-  if (static_cast<std::int64_t>(locales.size()) >= maximum) {
-    if (installedAnyway) return false;
-    throw PlatformError("all " + std::to_string(maximum) + " model reservation slots are taken (" +
-                        joinIdentifiers(locales) + "); release one before reserving " + locale.identifier());
-  }
-  locales.push_back(locale);
-  write(locales);
-  return true;
+  bool added = false;
+  update([&](std::vector<Locale>& locales) {
+    if (listsLocale(locales, locale)) return false;
+    if (static_cast<std::int64_t>(locales.size()) >= maximum) {
+      if (installedAnyway) return false;
+      throw PlatformError("all " + std::to_string(maximum) + " model reservation slots are taken (" +
+                          joinIdentifiers(locales) + "); release one before reserving " + locale.identifier());
+    }
+    locales.push_back(locale);
+    return added = true;
+  });
+  return added;
 }
 
 bool Reservations::remove(const Locale& locale) {
   std::error_code missing;
   if (!std::filesystem::exists(layout_.reservations(), missing)) return false;
+  bool removed = false;
+  update([&](std::vector<Locale>& locales) {
+    auto found = findSame(locales, locale);
+    if (found == locales.end()) return false;
+    locales.erase(found);
+    return removed = true;
+  });
+  return removed;
+}
+
+void Reservations::update(const std::function<bool(std::vector<Locale>&)>& edit) {
+  makeDirectories(layout_.root);
   FileLock lock = FileLock::acquire(layout_.reservationsLock());
   auto locales = list();
-  auto found = findSame(locales, locale);
-  if (found == locales.end()) return false;
-  locales.erase(found);
-  write(locales);
-  return true;
+  if (edit(locales)) write(locales);
 }
 
 void Reservations::write(const std::vector<Locale>& locales) const {

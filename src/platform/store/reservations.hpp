@@ -6,6 +6,7 @@
 // since they always see a whole file.
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "locale/locale.hpp"
@@ -22,7 +23,6 @@ class Reservations {
   // The reserved locales in reservation order. An unreadable file reads as
   // empty (logged); the next change replaces it.
   std::vector<Locale> list() const;
-  bool contains(const Locale& locale) const;
 
   // Adds the locale: true when added, false when it already held a slot, or
   // when all slots are taken and installedAnyway says the locale does not
@@ -33,10 +33,19 @@ class Reservations {
   // the file cannot be written.
   bool remove(const Locale& locale);
 
+  // Runs edit on the reserved list under the lock, and writes the list when
+  // edit returns true. What edit does to the store is thereby ordered with
+  // every other change of the reservations. Throws what edit throws (nothing
+  // is written then), or PlatformError when the file cannot be written.
+  void update(const std::function<bool(std::vector<Locale>&)>& edit);
+
  private:
   void write(const std::vector<Locale>& locales) const;
 
   StoreLayout layout_;
 };
+
+// Whether a list holds the same locale (lowercased BCP-47 comparison).
+bool listsLocale(const std::vector<Locale>& locales, const Locale& locale);
 
 }  // namespace tolva::store

@@ -1,7 +1,6 @@
 #include "platform/store/staging_area.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -67,19 +66,6 @@ StagingDir::StagingDir(const StoreLayout& layout, const Locale& locale) {
 }
 
 StagingDir::~StagingDir() { removeTree(path_); }
-
-void removeInstalledModel(const StoreLayout& layout, const Locale& locale) {
-  fs::path model = layout.modelDir(locale);
-  std::error_code error;
-  if (!fs::exists(fs::symlink_status(model, error))) return;
-  StagingDir trash(layout, locale);
-  fs::path moved = trash.path() / "removed";
-  if (std::rename(model.c_str(), moved.c_str()) != 0) {
-    throw PlatformError("cannot remove the model " + model.string() + ": " + std::strerror(errno));
-  }
-  syncDirectory(layout.models());
-  log("store.modelRemoved", {{"locale", locale.identifier()}});
-}  // the trash directory goes with its contents here
 
 void removeLeftovers(const StoreLayout& layout) {
   std::error_code error;

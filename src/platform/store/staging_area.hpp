@@ -28,11 +28,6 @@ class StagingDir {
   std::filesystem::path path_;
 };
 
-// Moves a locale's installed model out of models/ with one rename, so that it
-// is gone at once, then deletes it. The caller holds the locale's lock.
-// Throws PlatformError when the rename fails.
-void removeInstalledModel(const StoreLayout& layout, const Locale& locale);
-
 // Deletes the staging directories of killed runs and a reservations temp
 // file that nobody is writing. Cheap when there is nothing to do: one
 // directory listing. Never throws.

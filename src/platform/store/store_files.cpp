@@ -89,6 +89,12 @@ void replaceFile(const fs::path& path, const std::string& content) {
   syncDirectory(path.parent_path());
 }
 
+void makeDirectories(const fs::path& dir) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) throw PlatformError("cannot create " + dir.string() + ": " + error.message());
+}
+
 void syncDirectory(const fs::path& dir) {
   FdGuard fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() >= 0) fsync(fd.get());

@@ -1,6 +1,6 @@
 #pragma once
-// Small-file helpers of the model store: reading a small file, replacing one
-// atomically, and flushing a directory entry to disk.
+// File helpers of the model store: reading a small file, replacing one
+// atomically, making directories and flushing a directory entry to disk.
 
 #include <filesystem>
 #include <optional>
@@ -21,6 +21,10 @@ void replaceFile(const std::filesystem::path& path, const std::string& content);
 // fsync of a directory, so that a rename inside it survives a power cut.
 // Best effort: failures are ignored.
 void syncDirectory(const std::filesystem::path& dir);
+
+// Creates a directory and its missing parents. Throws PlatformError naming
+// the directory and the reason the first mkdir failed.
+void makeDirectories(const std::filesystem::path& dir);
 
 // Writes all of data to fd; false on an error (errno set).
 bool writeFully(int fd, const char* data, std::size_t size);
