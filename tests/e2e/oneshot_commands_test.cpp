@@ -1,6 +1,8 @@
 // The one-shot commands of the shipped binary on a fresh model store.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "e2e/model_store_test_support.hpp"
 #include "support/documents.hpp"
 
@@ -112,6 +114,29 @@ TEST_F(OneShotCommands, OnlyAudioNeedsTheFfmpegModule) {
   EXPECT_NE(document["detail"].get<std::string>().find("tolva-speech-ffmpeg.so could not be loaded"),
             std::string::npos)
       << transcribe.out;
+}
+
+// An installed tree keeps the module in <libdir>/tolva-speech/, found from the
+// binary's real path: through a symlink elsewhere on the PATH as well.
+TEST_F(OneShotCommands, AnInstalledTreeFindsItsModule) {
+  fs::path binary = temp.path() / "tree" / "bin" / "tolva-speech";
+  fs::path moduleDir = (binary.parent_path() / TOLVA_MODULE_DIR_FROM_BINARY).lexically_normal();
+  fs::create_directories(binary.parent_path());
+  fs::create_directories(moduleDir);
+  fs::copy_file(TOLVA_BINARY, binary);
+  fs::copy_file(TOLVA_FFMPEG_MODULE, moduleDir / fs::path(TOLVA_FFMPEG_MODULE).filename());
+  fs::path link = temp.path() / "elsewhere" / "tolva-speech";
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(binary, link);
+  // Short audio: what matters is that it opens, not what it says.
+  fs::path audio = temp.path() / "short.ogg";
+  ASSERT_EQ(std::system(("sox -n -r 22050 -c 2 " + audio.string() + " synth 0.5 sine 440").c_str()), 0);
+
+  for (const fs::path& run : {binary, link}) {
+    ToolRun transcribe = runTool(run.string(), {"transcribe", audio.string(), "--locale", "en-US"});
+    ASSERT_EQ(transcribe.status, 0) << run << "\n" << transcribe.out << transcribe.err;
+    EXPECT_EQ(json::parse(transcribe.out)["_audioFormat"], "22050Hz ch=2 1") << run;
+  }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 
 namespace tolva::ffmpeg {
 
-// The module's file, next to the binary.
+// The module's file name, in <libdir>/tolva-speech/ or beside the binary.
 inline constexpr const char* moduleFileName = "tolva-speech-ffmpeg.so";
 // The one symbol it exports: a function returning the ModuleApi.
 inline constexpr const char* moduleEntryName = "tolvaFfmpegModule";

@@ -1,5 +1,6 @@
 #pragma once
-// Finds and loads the FFmpeg module next to the running binary, once.
+// Finds and loads the FFmpeg module, once: in the install tree of the running
+// binary (<bindir>/../<libdir>/tolva-speech/) or, in a build tree, beside it.
 
 #include "platform/ffmpeg/ffmpeg_module.hpp"
 

@@ -1,0 +1,71 @@
+# Renders the man page as man(1) and groff do, and fails on any warning, on a
+# missing section, or on an error code the sources write that the page does
+# not name.
+#   cmake -DPAGE=<tolva-speech.1> -DSOURCES=<src dir> -P man_page_test.cmake
+
+foreach(tool man groff)
+  find_program(${tool}_PROGRAM ${tool})
+  if(NOT ${tool}_PROGRAM)
+    message(FATAL_ERROR "${tool} is not installed (scripts/install-deps installs it)")
+  endif()
+endforeach()
+
+function(render name)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE text ERROR_VARIABLE warnings)
+  if(NOT status EQUAL 0 OR NOT warnings STREQUAL "")
+    message(FATAL_ERROR "${name} of ${PAGE} (status ${status}):\n${warnings}")
+  endif()
+  set(rendered "${text}" PARENT_SCOPE)
+endfunction()
+
+render("groff -man -t -ww -z" ${groff_PROGRAM} -man -t -ww -z -Tutf8 "${PAGE}")
+set(ENV{MANWIDTH} 80)
+render("man --warnings -l" ${man_PROGRAM} --warnings -E UTF-8 -l "${PAGE}")
+
+set(missing "")
+foreach(heading NAME SYNOPSIS DESCRIPTION COMMANDS "RESULT DOCUMENTS" "LISTEN PROTOCOL" FILES ENVIRONMENT
+        SIGNALS "EXIT STATUS" EXAMPLES)
+  if(NOT rendered MATCHES "\n${heading}\n")
+    list(APPEND missing "section ${heading}")
+  endif()
+endforeach()
+foreach(subcommand probe install release transcribe listen)
+  if(NOT rendered MATCHES "tolva-speech ${subcommand}")
+    list(APPEND missing "synopsis of ${subcommand}")
+  endif()
+endforeach()
+foreach(variable XDG_DATA_HOME XDG_DATA_DIRS PULSE_SERVER TOLVA_SPEECH_THREADS)
+  if(NOT rendered MATCHES "\n       ${variable}\n")
+    list(APPEND missing "environment variable ${variable}")
+  endif()
+endforeach()
+
+# Error codes as the sources write them: fail("code", ...), emitError("code",
+# ...) and the listen refusals' {"code", ...}.
+file(GLOB_RECURSE sources "${SOURCES}/*.cpp")
+list(FILTER sources EXCLUDE REGEX "/platform/scripted/")
+set(codes "")
+foreach(source IN LISTS sources)
+  file(READ "${source}" text)
+  string(REGEX MATCHALL "(fail|emitError|Refusal|Rejection)[({][ \t\r\n]*\"[a-z]+(-[a-z]+)*\"" calls "${text}")
+  foreach(call IN LISTS calls)
+    string(REGEX REPLACE ".*\"([a-z-]+)\"$" "\\1" code "${call}")
+    list(APPEND codes "${code}")
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES codes)
+list(LENGTH codes count)
+if(count LESS 20)
+  message(FATAL_ERROR "found only ${count} error codes in ${SOURCES}; has the way they are written changed?")
+endif()
+foreach(code IN LISTS codes)
+  if(NOT rendered MATCHES "\n       ${code}\n")
+    list(APPEND missing "error code ${code}")
+  endif()
+endforeach()
+
+if(missing)
+  list(JOIN missing "\n  " missing)
+  message(FATAL_ERROR "${PAGE} lacks:\n  ${missing}")
+endif()
+message(STATUS "${PAGE}: no warnings; ${count} error codes documented")
