@@ -50,9 +50,9 @@ class Listen:
     """`tool listen` as a child process; events are read on a thread and
     stamped with time.monotonic() on arrival."""
 
-    def __init__(self, tool, env):
+    def __init__(self, tool, env, stderr=subprocess.DEVNULL):
         self.proc = subprocess.Popen([tool, "listen"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, env=env, bufsize=0)
+                                     stderr=stderr, env=env, bufsize=0)
         self.events = queue.Queue()
         self.seen = []
         threading.Thread(target=self._read, daemon=True).start()

@@ -15,19 +15,25 @@ foreach(dir IN LISTS SPHINX_INCLUDE_DIRS)
   endif()
 endforeach()
 
+# The model store on its own, so that the fuzz targets need no engine.
+file(GLOB STORE_SOURCES CONFIGURE_DEPENDS src/platform/store/*.cpp)
+add_library(tolva_store STATIC ${STORE_SOURCES})
+target_link_libraries(tolva_store PUBLIC tolva_core PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO)
+
 file(GLOB_RECURSE REAL_SOURCES CONFIGURE_DEPENDS
-  src/platform/linux/*.cpp src/platform/sphinx/*.cpp src/platform/store/*.cpp src/platform/pulse/*.cpp)
+  src/platform/linux/*.cpp src/platform/sphinx/*.cpp src/platform/pulse/*.cpp)
 add_library(tolva_real STATIC ${REAL_SOURCES})
 target_include_directories(tolva_real SYSTEM PUBLIC ${SPHINX_EXISTING_INCLUDE_DIRS})
-target_link_libraries(tolva_real PUBLIC tolva_core ${SPHINX_LIBRARIES}
-  PkgConfig::PULSE PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO ${CMAKE_DL_LIBS})
+target_link_libraries(tolva_real PUBLIC tolva_core tolva_store ${SPHINX_LIBRARIES}
+  PkgConfig::PULSE ${CMAKE_DL_LIBS})
 
 # FFmpeg's backend, built once: into the module the binary loads on first use,
 # and into the tests that use it in-process.
 file(GLOB FFMPEG_SOURCES CONFIGURE_DEPENDS src/platform/ffmpeg/*.cpp)
 list(REMOVE_ITEM FFMPEG_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/ffmpeg/ffmpeg_module.cpp)
 add_library(tolva_ffmpeg OBJECT ${FFMPEG_SOURCES})
-set_target_properties(tolva_ffmpeg PROPERTIES POSITION_INDEPENDENT_CODE ON)
+# Its files keep local helpers of the same names: never one unity source.
+set_target_properties(tolva_ffmpeg PROPERTIES POSITION_INDEPENDENT_CODE ON UNITY_BUILD OFF)
 target_include_directories(tolva_ffmpeg PRIVATE src)
 target_link_libraries(tolva_ffmpeg PUBLIC PkgConfig::FFMPEG)
 

@@ -1,0 +1,226 @@
+#!/usr/bin/env python3
+"""Start/stop/quit stress of one `listen` process with random timing.
+
+Each cycle sends a start (a replay with a small chunkMs, or the microphone),
+waits a random time (sometimes not even for `session-started`, so the stop
+meets the session during admission), sends a stop and mostly waits for
+`session-ended`; sometimes it starts the next cycle at once, so the start
+meets a session that is still ending. Now and then a stray stop, a malformed
+line or a second start goes in between. The last cycle ends with `quit`
+instead of a stop.
+
+Checked, and printed:
+  - no deadlock: every cycle ends within --cycle-timeout seconds, and the
+    process exits 0 within 10 s of the quit;
+  - seq counts 1, 2, ... without a gap;
+  - every start is admitted (session-started) or refused as already active,
+    and every admitted session has exactly one session-ended;
+  - no error codes but the expected ones, no sanitizer report on stderr;
+  - VmRSS after `ready`, after the warm-up cycles and at the end.
+
+usage:
+  bench/listen_stress.py --scripted build-thread/tests/tolva-speech-scripted [--cycles 1000]
+  bench/listen_stress.py build/tolva-speech [--cycles 100]
+"""
+import argparse
+import json
+import os
+import queue
+import random
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from listen_client import Listen, clip_path  # noqa: E402
+
+# A replay that never ends by itself (an hour) with results arriving as it
+# plays, and a microphone that delivers a buffer every 10 ms.
+SCRIPTED_SCENARIO = {
+    "installedLocales": ["en_US"],
+    "files": {"hour.wav": {"length": 16000 * 3600}},
+    "analyzer": {"results": [{"text": "one", "isFinal": False, "delayMs": 15},
+                             {"text": "one two", "isFinal": True, "delayMs": 15},
+                             {"text": "three", "isFinal": False, "delayMs": 30}]},
+    "capture": {"bufferFrames": 480, "intervalMs": 10},
+}
+# Codes a cycle may rightly cause: a start meeting a session that is still
+# ending, the stray lines, and a session stopped before any audio came.
+EXPECTED_CODES = {"session-already-active", "no-session", "bad-command", "no-audio-captured"}
+SANITIZER_REPORT = re.compile(r"WARNING: ThreadSanitizer|ERROR: AddressSanitizer|runtime error:|LeakSanitizer")
+
+
+class Stress:
+    def __init__(self, args):
+        self.args = args
+        self.rng = random.Random(args.seed)
+        self.events = []        # every event, in arrival order
+        self.cycle_seconds = []
+        self.starts_sent = 0
+        self.session = 0        # number of the latest session-started
+
+    def wait_for(self, accept, timeout):
+        """The first event (from now on) that accept() takes; fails on timeout."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise TimeoutError("deadlock? no awaited event within %.0f s; last events: %s"
+                                   % (timeout, self.events[-5:]))
+            try:
+                _, event = self.listen.events.get(timeout=left)
+            except queue.Empty:
+                continue
+            if event is None:
+                raise RuntimeError("listen ended early; last events: %s" % self.events[-5:])
+            self.events.append(event)
+            if event["event"] == "session-started":
+                self.session = event["session"]
+            if accept(event):
+                return event
+
+    def start_command(self):
+        if self.args.scripted and self.rng.random() < 0.3:
+            return {"cmd": "start", "locale": "en-US"}
+        chunk_ms = self.rng.randint(0, self.args.max_chunk_ms)
+        return {"cmd": "start", "locale": "en-US", "replay": self.replay, "chunkMs": chunk_ms}
+
+    def send_noise(self):
+        noise = self.rng.choice([{"cmd": "stop"}, {"cmd": "dance"}, "not json", None])
+        if noise is None:
+            self.starts_sent += 1
+            self.listen.send(self.start_command())
+        elif isinstance(noise, str):
+            self.listen.proc.stdin.write((noise + "\n").encode())
+            self.listen.proc.stdin.flush()
+        else:
+            self.listen.send(noise)
+
+    def start(self, timeout):
+        """Sends a start; when it meets a session still ending, waits for that
+        session's end and starts again."""
+        while True:
+            self.starts_sent += 1
+            self.listen.send(self.start_command())
+            if self.rng.random() < 0.3:
+                return  # the stop goes out before the start is even admitted
+            event = self.wait_for(lambda e: e["event"] == "session-started" or
+                                  (e["event"] == "error" and e.get("code") == "session-already-active"), timeout)
+            if event["event"] == "session-started":
+                return
+            ending = self.session
+            self.wait_for(lambda e: e["event"] == "session-ended" and e["session"] == ending, timeout)
+
+    def cycle(self, last):
+        began = time.monotonic()
+        timeout = self.args.cycle_timeout
+        self.start(timeout)
+        time.sleep(self.rng.uniform(0, self.args.max_wait_ms / 1000))
+        if self.rng.random() < 0.05:
+            self.send_noise()
+        if last:
+            self.listen.send({"cmd": "quit"})
+            self.listen.proc.wait(timeout=10)
+        else:
+            self.listen.send({"cmd": "stop"})
+            if self.rng.random() < 0.75:
+                self.wait_for(lambda e: e["event"] == "session-ended" and e["session"] >= self.session, timeout)
+        self.cycle_seconds.append(time.monotonic() - began)
+
+    def run(self):
+        tool, args = self.args.tool, self.args
+        with tempfile.TemporaryDirectory() as tmp:
+            env = dict(os.environ, XDG_DATA_HOME=os.path.join(tmp, "data"))
+            if args.scripted:
+                env["TOLVA_SCENARIO"] = json.dumps(SCRIPTED_SCENARIO)
+                self.replay = "hour.wav"
+            else:
+                self.replay = clip_path(args.clip)
+            env.setdefault("TSAN_OPTIONS", "halt_on_error=0 second_deadlock_stack=1")
+            stderr_path = os.path.join(tmp, "stderr")
+            with open(stderr_path, "wb") as stderr:
+                self.listen = Listen(tool, env, stderr=stderr)
+                self.wait_for(lambda e: e["event"] == "ready", 60)
+                rss = {"ready": self.listen.rss_kb()}
+                for n in range(1, args.cycles + 1):
+                    last = n == args.cycles
+                    if last:
+                        rss["end"] = self.listen.rss_kb()
+                    self.cycle(last)
+                    if n == args.warmup:
+                        rss["warm"] = self.listen.rss_kb()
+                status = self.listen.proc.wait(timeout=10)
+            while True:
+                _, event = self.listen.events.get(timeout=10)
+                if event is None:
+                    break
+                self.events.append(event)
+            with open(stderr_path, errors="replace") as stderr:
+                reports = [line.rstrip() for line in stderr if SANITIZER_REPORT.search(line)]
+        return self.report(status, rss, reports)
+
+    def report(self, status, rss, reports):
+        events = self.events
+        seqs = [e["seq"] for e in events]
+        started = [e["session"] for e in events if e["event"] == "session-started"]
+        ended = [e["session"] for e in events if e["event"] == "session-ended"]
+        codes = {}
+        for e in events:
+            if e["event"] == "error":
+                codes[e["code"]] = codes.get(e["code"], 0) + 1
+        refused = codes.get("session-already-active", 0)
+        unexpected = {c: n for c, n in codes.items() if c not in EXPECTED_CODES}
+        failed_ends = sum(1 for e in events if e["event"] == "session-ended" and e.get("failed"))
+        cycles = sorted(self.cycle_seconds)
+        checks = {
+            "exit status 0 after quit": status == 0,
+            "seq 1..N without gaps": seqs == list(range(1, len(seqs) + 1)),
+            "each start admitted or refused as active": self.starts_sent == len(started) + refused,
+            "one session-ended per session-started": sorted(ended) == sorted(started) and len(set(ended)) == len(ended),
+            "no unexpected error codes": not unexpected,
+            "no failed sessions": failed_ends == 0,
+            "no sanitizer report": not reports,
+        }
+        print(f"tool {self.args.tool}, seed {self.args.seed}")
+        print(f"cycles {len(cycles)}: starts sent {self.starts_sent}, admitted {len(started)}, "
+              f"refused as active {refused}, session-ended {len(ended)}, events {len(events)}")
+        print(f"cycle time: median {cycles[len(cycles) // 2] * 1000:.0f} ms, "
+              f"p99 {cycles[int(len(cycles) * 0.99)] * 1000:.0f} ms, max {cycles[-1] * 1000:.0f} ms "
+              f"(bound {self.args.cycle_timeout} s)")
+        print("error codes:", json.dumps(codes, sort_keys=True))
+        warm = rss.get("warm", rss["ready"])
+        print(f"VmRSS: after ready {rss['ready'] / 1024:.1f} MB, after {self.args.warmup} cycles "
+              f"{warm / 1024:.1f} MB, at the end {rss['end'] / 1024:.1f} MB "
+              f"(growth after warm-up {(rss['end'] - warm) / 1024:+.1f} MB)")
+        for line in reports[:20]:
+            print("  sanitizer:", line)
+        for name, ok in checks.items():
+            print(f"  {'ok  ' if ok else 'FAIL'} {name}")
+        return all(checks.values())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("tool", help="tolva-speech, or the scripted test executable with --scripted")
+    parser.add_argument("--scripted", action="store_true", help="the tool runs the scripted platform")
+    parser.add_argument("--cycles", type=int)
+    parser.add_argument("--warmup", type=int, default=10, help="cycles before the second RSS sample")
+    parser.add_argument("--seed", type=int, default=int(time.time()))
+    parser.add_argument("--clip", default="0880", help="librivox clip replayed by the real engine")
+    parser.add_argument("--max-chunk-ms", type=int, help="replay chunkMs is drawn from 0 to this")
+    parser.add_argument("--max-wait-ms", type=int, help="the wait between start and stop is drawn up to this")
+    parser.add_argument("--cycle-timeout", type=float, default=30, help="seconds a cycle may take")
+    args = parser.parse_args()
+    if args.cycles is None:
+        args.cycles = 1000 if args.scripted else 100
+    if args.max_chunk_ms is None:
+        args.max_chunk_ms = 20 if args.scripted else 100
+    if args.max_wait_ms is None:
+        args.max_wait_ms = 60 if args.scripted else 2000
+    sys.exit(0 if Stress(args).run() else 1)
+
+
+if __name__ == "__main__":
+    main()

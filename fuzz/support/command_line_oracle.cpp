@@ -1,0 +1,148 @@
+#include "support/command_line_oracle.hpp"
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "live/live_whitespace.hpp"
+#include "support/fuzz_support.hpp"
+
+namespace tolva::fuzz {
+namespace {
+
+using nlohmann::json;
+
+// Finds the text of the number given to a top-level "chunkMs" (the last one,
+// as a parsed object keeps the last of equal keys) when nlohmann reads it as
+// a float; integers come whole from the parsed value.
+class ChunkMsLiteral : public nlohmann::json_sax<json> {
+ public:
+  std::optional<std::string> literal;
+
+  bool null() override { return value(); }
+  bool boolean(bool) override { return value(); }
+  bool number_integer(number_integer_t) override { return value(); }
+  bool number_unsigned(number_unsigned_t) override { return value(); }
+  bool number_float(number_float_t, const string_t& text) override {
+    if (depth_ == 1 && atChunkMs_) literal = text;
+    return value();
+  }
+  bool string(string_t&) override { return value(); }
+  bool binary(binary_t&) override { return value(); }
+  bool start_object(std::size_t) override { return open(); }
+  bool key(string_t& name) override {
+    if (depth_ == 1) {
+      atChunkMs_ = name == "chunkMs";
+      if (atChunkMs_) literal.reset();
+    }
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  bool value() {
+    if (depth_ == 1) atChunkMs_ = false;
+    return true;
+  }
+  bool open() {
+    value();
+    ++depth_;
+    return true;
+  }
+  bool close() {
+    --depth_;
+    return true;
+  }
+  int depth_ = 0;
+  bool atChunkMs_ = false;
+};
+
+bool integerLiteral(const std::string& text) {
+  std::size_t digits = text.front() == '-' ? 1 : 0;
+  return text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+// A whole number within the signed 64-bit range, however written; else 100.
+// An integer literal is taken exactly: one outside the range gives 100 even
+// where a double would round it into the range.
+std::int64_t expectedChunkMs(const json& command, std::string_view line) {
+  auto found = command.find("chunkMs");
+  if (found == command.end()) return defaultChunkMs;
+  if (found->is_number_unsigned()) {
+    auto value = found->get<std::uint64_t>();
+    return value <= std::uint64_t{std::numeric_limits<std::int64_t>::max()} ? static_cast<std::int64_t>(value)
+                                                                            : defaultChunkMs;
+  }
+  if (found->is_number_integer()) return found->get<std::int64_t>();
+  if (!found->is_number_float()) return defaultChunkMs;
+  ChunkMsLiteral sax;
+  json::sax_parse(line, &sax);
+  require(sax.literal.has_value(), "the chunkMs literal was not found");
+  if (integerLiteral(*sax.literal)) return defaultChunkMs;  // nlohmann reads in-range integers as integers
+  double value = found->get<double>();
+  constexpr double limit = 9223372036854775808.0;
+  bool whole = std::isfinite(value) && std::trunc(value) == value && value >= -limit && value < limit;
+  return whole ? static_cast<std::int64_t>(value) : defaultChunkMs;
+}
+
+void checkStart(const json& command, std::string_view line, const CommandLine& parsed) {
+  auto locale = command.find("locale");
+  if (locale == command.end() || !locale->is_string()) {
+    require(std::holds_alternative<command::MissingLocale>(parsed), "a start without a string locale was not refused");
+    return;
+  }
+  const auto* start = std::get_if<command::Start>(&parsed);
+  require(start != nullptr, "a start line did not parse as a start");
+  const StartRequest& request = start->request;
+  require(request.locale == locale->get<std::string>(), "the locale was not taken as sent");
+  auto replay = command.find("replay");
+  bool hasReplay = replay != command.end() && replay->is_string();
+  require(request.replayPath.has_value() == hasReplay, "replay was taken when not a string, or lost");
+  if (hasReplay) require(*request.replayPath == replay->get<std::string>(), "the replay path was not taken as sent");
+  std::int64_t chunkMs = expectedChunkMs(command, line);
+  require(request.chunkMs == chunkMs, [&] {
+    return "chunkMs " + std::to_string(request.chunkMs) + " where " + std::to_string(chunkMs) + " was due";
+  });
+}
+
+}  // namespace
+
+void checkParsed(std::string_view line, const CommandLine& parsed) {
+  std::string_view text = trimWhitespaceAndNewlines(line);
+  if (text.empty()) {
+    require(std::holds_alternative<command::Blank>(parsed), "a blank line did not parse as blank");
+    return;
+  }
+  require(!std::holds_alternative<command::Blank>(parsed), "a line with text parsed as blank");
+  json command = json::parse(text, nullptr, false);
+  if (command.is_discarded()) return;
+  auto cmd = command.is_object() ? command.find("cmd") : command.end();
+  if (!command.is_object() || cmd == command.end() || !cmd->is_string()) {
+    require(std::holds_alternative<command::Malformed>(parsed), "a line without a string cmd was not malformed");
+    return;
+  }
+  const auto& name = cmd->get_ref<const std::string&>();
+  if (name == "start") return checkStart(command, text, parsed);
+  if (name == "stop") return require(std::holds_alternative<command::Stop>(parsed), "stop did not parse as stop");
+  if (name == "quit") return require(std::holds_alternative<command::Quit>(parsed), "quit did not parse as quit");
+  const auto* unknown = std::get_if<command::Unknown>(&parsed);
+  require(unknown && unknown->cmd == name, "an unknown cmd was not kept as sent");
+}
+
+std::optional<std::string> expectedErrorCode(const CommandLine& command, bool active) {
+  if (std::holds_alternative<command::Blank>(command) || std::holds_alternative<command::Quit>(command)) {
+    return std::nullopt;
+  }
+  if (std::holds_alternative<command::Start>(command)) {
+    return active ? std::optional<std::string>("session-already-active") : std::nullopt;
+  }
+  if (std::holds_alternative<command::Stop>(command)) {
+    return active ? std::nullopt : std::optional<std::string>("no-session");
+  }
+  return "bad-command";  // malformed, without a locale, or unknown
+}
+
+}  // namespace tolva::fuzz

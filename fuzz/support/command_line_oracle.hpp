@@ -1,0 +1,23 @@
+#pragma once
+// What a listen command line must give, worked out with nlohmann-json
+// directly rather than through the parser under test.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "live/command_line.hpp"
+
+namespace tolva::fuzz {
+
+// Fails the run when `parsed` (parseCommandLine of `line`) disagrees with
+// nlohmann's reading of the line. A line nlohmann rejects must not parse as
+// blank; what else it gives is left open (numbers beyond a double's range are
+// read by the service but refused by nlohmann).
+void checkParsed(std::string_view line, const CommandLine& parsed);
+
+// The error code the router answers the command with, or nothing; `active`
+// tells whether a session is active (an accepted start not yet finished).
+std::optional<std::string> expectedErrorCode(const CommandLine& command, bool active);
+
+}  // namespace tolva::fuzz
