@@ -53,11 +53,13 @@ TEST(ListenInterruption, EveryWayOfEndingCutsAReplayPauseShort) {
 }
 
 TEST(ListenInterruption, SignalsStillActAfterTheEndOfInput) {
-  // A finalize that takes its time keeps the session open after input ended.
+  // A finalize that hangs until its bound keeps the session open for 2.5 s
+  // after the file is fed, and after the input ends.
   ListenSession session(R"({"installedLocales":["de_DE"],"files":{"a.wav":{"length":1600}},
-                            "analyzer":{"finalizeDelayMs":2000}})");
+                            "analyzer":{"finalizeHangs":true}})");
   session.send(R"({"cmd":"start","locale":"de-DE","replay":"a.wav","chunkMs":0})");
   ASSERT_FALSE(session.awaitEvent("capture-started").is_null());
+  std::this_thread::sleep_for(200ms);  // the file is fed; the finalize has begun
   session.closeInput();
   std::this_thread::sleep_for(300ms);  // the end of input is taken first
   session.signal(SIGTERM);
