@@ -15,8 +15,14 @@
 #include <vector>
 
 #include "e2e/model_store_test_support.hpp"
+#include "support/run_tool.hpp"
 
 namespace tolva::store::test {
+
+// The shipped binary, run to its end.
+inline tolva::test::ToolRun runShipped(const std::vector<std::string>& args) {
+  return tolva::test::runTool(TOLVA_BINARY, args);
+}
 
 struct StoreState {
   bool reservationsReadable = true;     // absent counts as readable (no slot taken)

@@ -22,8 +22,6 @@ namespace {
 using nlohmann::json;
 using tolva::test::ToolRun;
 
-ToolRun tool(const std::vector<std::string>& args) { return tolva::test::runTool(TOLVA_BINARY, args); }
-
 using StoreConcurrency = StoreTest;
 
 // A release while the install of the same locale downloads: the release
@@ -37,7 +35,7 @@ TEST_F(StoreConcurrency, ReleaseDuringAnInstallLeavesNoModelBehind) {
   writeCatalog("fr.json", modelCatalogEntry("fr-FR", fileUrl(fifo), static_cast<std::int64_t>(fs::file_size(archive)),
                                             sha256Of(archive)));
 
-  auto install = std::async(std::launch::async, [] { return tool({"install", "--locale", "fr-FR"}); });
+  auto install = std::async(std::launch::async, [] { return runShipped({"install", "--locale", "fr-FR"}); });
   // The install opens the archive after taking its slot: it is reserved now.
   int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
   ASSERT_GE(writer, 0);
@@ -45,7 +43,7 @@ TEST_F(StoreConcurrency, ReleaseDuringAnInstallLeavesNoModelBehind) {
   std::size_t half = data.size() / 2;
   ASSERT_EQ(write(writer, data.data(), half), static_cast<ssize_t>(half));
 
-  ToolRun release = tool({"release", "--locale", "fr-FR"});
+  ToolRun release = runShipped({"release", "--locale", "fr-FR"});
   ASSERT_EQ(release.status, 0) << release.err;
   EXPECT_EQ(json::parse(release.out)["reservedAfter"], json::array());
 
@@ -62,7 +60,7 @@ TEST_F(StoreConcurrency, ReleaseDuringAnInstallLeavesNoModelBehind) {
   EXPECT_TRUE(state.reserved.empty());
   EXPECT_TRUE(state.models.empty());
   EXPECT_TRUE(fs::is_empty(storeRoot() / "staging"));
-  expectFailure(tool({"release", "--locale", "fr-FR"}), "locale-not-reserved",
+  expectFailure(runShipped({"release", "--locale", "fr-FR"}), "locale-not-reserved",
                 "fr_FR holds no reservation on this machine", "reserved=0 maximum=5");
 }
 
@@ -187,7 +185,7 @@ TEST_F(StoreConcurrency, EightProcessesNeverHoldMoreThanFiveSlotsAndLeaveAValidS
           std::string command = random() % 2 ? "install" : "release";
           Operation op{{command, "--locale", locales[random() % locales.size()]}, {}, {}, {}};
           op.start = std::chrono::steady_clock::now();
-          op.run = tool(op.args);
+          op.run = runShipped(op.args);
           op.end = std::chrono::steady_clock::now();
           done[worker].push_back(op);
         }
@@ -206,7 +204,7 @@ TEST_F(StoreConcurrency, EightProcessesNeverHoldMoreThanFiveSlotsAndLeaveAValidS
   }
   std::cout << "store samples " << monitor.samples() << ", outcomes " << testing::PrintToString(outcomes) << "\n";
 
-  ASSERT_EQ(tool({"probe"}).status, 0);  // the next run, clearing what is left
+  ASSERT_EQ(runShipped({"probe"}).status, 0);  // the next run, clearing what is left
   StoreState state = readStoreState(storeRoot());
   expectValidStore(state);
   EXPECT_TRUE(state.staging.empty()) << testing::PrintToString(state.staging);

@@ -23,8 +23,6 @@ namespace {
 using tolva::test::ToolRun;
 using Clock = std::chrono::steady_clock;
 
-ToolRun tool(const std::vector<std::string>& args) { return tolva::test::runTool(TOLVA_BINARY, args); }
-
 // Starts the binary with its output discarded and the termination signals at
 // their default action, as a parent application would leave them.
 pid_t spawnQuietly(const std::vector<std::string>& args) {
@@ -98,10 +96,10 @@ TEST_F(StoreInterruption, SignalledInstallsLeaveTheModelAbsentOrWholeAndTheNextR
   auto length = Clock::duration::max();
   for (int i = 0; i < 3; ++i) {
     auto start = Clock::now();
-    ToolRun whole = tool({"install", "--locale", "fr-FR"});
+    ToolRun whole = runShipped({"install", "--locale", "fr-FR"});
     length = std::min(length, Clock::now() - start);
     ASSERT_EQ(whole.status, 0) << whole.out;
-    ASSERT_EQ(tool({"release", "--locale", "fr-FR"}).status, 0);
+    ASSERT_EQ(runShipped({"release", "--locale", "fr-FR"}).status, 0);
   }
 
   const std::vector<std::pair<int, int>> signalRuns{{SIGKILL, 30}, {SIGTERM, 6}, {SIGINT, 6}, {SIGHUP, 6}};
@@ -136,7 +134,7 @@ TEST_F(StoreInterruption, SignalledInstallsLeaveTheModelAbsentOrWholeAndTheNextR
       EXPECT_TRUE(left.models.empty() || left.models == std::vector<std::string>{"fr_FR"});
       expectValidStore(left);
 
-      ASSERT_EQ(tool({"probe"}).status, 0);
+      ASSERT_EQ(runShipped({"probe"}).status, 0);
       StoreState next = readStoreState(storeRoot());
       EXPECT_TRUE(next.staging.empty()) << testing::PrintToString(next.staging);
       EXPECT_FALSE(fs::exists(storeRoot() / "reservations.json.tmp"));

@@ -89,7 +89,7 @@ bool releaseStoreLocale(const StoreLayout& layout, Reservations& reservations, c
     // runs while there is none. So this waits for an install's last steps or
     // another removal at most, never for a download.
     if (!localeLock && modelInstalled(layout, locale)) localeLock = FileLock::acquire(layout.localeLock(locale));
-    std::optional<RemovedModel> removed;
+    std::optional<RemovedModel> removed;  // its files go with it, still under the locale's lock
     Outcome outcome;
     try {
       outcome = releaseOnce(layout, reservations, locale, localeLock.has_value(), removed);
@@ -103,7 +103,7 @@ bool releaseStoreLocale(const StoreLayout& layout, Reservations& reservations, c
       log("store.modelRemoved", {{"locale", locale.identifier()}});
     }
     return outcome == Outcome::released;
-  }  // a removed model's files go here, under the locale's lock
+  }
 }
 
 }  // namespace tolva::store
