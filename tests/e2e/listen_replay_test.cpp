@@ -124,8 +124,10 @@ TEST_F(ListenReplay, AReplayPathThatIsNotUtf8StillOpens) {
   ASSERT_TRUE(listen.awaitEvent("capture-started", 60s).is_object());
   Json ended = listen.awaitEvent("session-ended", 60s);
   ASSERT_TRUE(ended.is_object());
-  EXPECT_FALSE(ended.contains("failed")) << ended;
-  EXPECT_GT(ended.value("finalCount", 0), 0);
+  // The file was read to its end (a loaded machine may still miss the
+  // finalize bound, which is no matter here).
+  EXPECT_NEAR(ended.value("audioFedMs", 0.0), clipMs("0880"), 100) << ended;
+  for (const auto& event : listen.events()) EXPECT_NE(event.value("code", ""), "session-failed") << event;
   quitAndExpectCleanExit(listen, 1);
 }
 
