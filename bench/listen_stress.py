@@ -60,6 +60,7 @@ class Stress:
         self.cycle_seconds = []
         self.starts_sent = 0
         self.session = 0        # number of the latest session-started
+        self.ended = 0          # number of the latest session-ended
 
     def wait_for(self, accept, timeout):
         """The first event (from now on) that accept() takes; fails on timeout."""
@@ -78,6 +79,8 @@ class Stress:
             self.events.append(event)
             if event["event"] == "session-started":
                 self.session = event["session"]
+            if event["event"] == "session-ended":
+                self.ended = event["session"]
             if accept(event):
                 return event
 
@@ -110,8 +113,12 @@ class Stress:
                                   (e["event"] == "error" and e.get("code") == "session-already-active"), timeout)
             if event["event"] == "session-started":
                 return
-            ending = self.session
-            self.wait_for(lambda e: e["event"] == "session-ended" and e["session"] == ending, timeout)
+            # What holds the service is a session still ending, or one from a
+            # start not awaited (a stray second start, say) that nothing stops
+            # yet: stop it, and wait for an end after the last one seen.
+            ended = self.ended
+            self.listen.send({"cmd": "stop"})
+            self.wait_for(lambda e: e["event"] == "session-ended" and e["session"] > ended, timeout)
 
     def cycle(self, last):
         began = time.monotonic()
