@@ -146,7 +146,9 @@ std::optional<json> readLeniently(std::string& text) {
   return std::nullopt;
 }
 
-void checkStart(const json& command, std::string_view line, const CommandLine& parsed) {
+// `rawBytes`: the line was not UTF-8, so it was read with U+FFFD in place of
+// each ill-formed sequence, while the replay path keeps the bytes as sent.
+void checkStart(const json& command, std::string_view line, const CommandLine& parsed, bool rawBytes) {
   auto locale = command.find("locale");
   if (locale == command.end() || !locale->is_string()) {
     require(std::holds_alternative<command::MissingLocale>(parsed), "a start without a string locale was not refused");
@@ -159,7 +161,12 @@ void checkStart(const json& command, std::string_view line, const CommandLine& p
   auto replay = command.find("replay");
   bool hasReplay = replay != command.end() && replay->is_string();
   require(request.replayPath.has_value() == hasReplay, "replay was taken when not a string, or lost");
-  if (hasReplay) require(*request.replayPath == replay->get<std::string>(), "the replay path was not taken as sent");
+  if (hasReplay && rawBytes) {
+    require(withReplacements(*request.replayPath) == replay->get<std::string>(),
+            "the replay path's bytes are not those sent");
+  } else if (hasReplay) {
+    require(*request.replayPath == replay->get<std::string>(), "the replay path was not taken as sent");
+  }
   std::int64_t chunkMs = expectedChunkMs(command, line);
   require(request.chunkMs == chunkMs, [&] {
     return "chunkMs " + std::to_string(request.chunkMs) + " where " + std::to_string(chunkMs) + " was due";
@@ -175,7 +182,8 @@ void checkParsed(std::string_view line, const CommandLine& parsed) {
     return;
   }
   require(!std::holds_alternative<command::Blank>(parsed), "a line with text parsed as blank");
-  std::string readable(text);
+  bool rawBytes = !wellFormedUtf8(text);
+  std::string readable = withReplacements(text);
   auto read = readLeniently(readable);
   if (!read) {
     require(std::holds_alternative<command::Malformed>(parsed), "a line that is not JSON was not malformed");
@@ -188,7 +196,7 @@ void checkParsed(std::string_view line, const CommandLine& parsed) {
     return;
   }
   const auto& name = cmd->get_ref<const std::string&>();
-  if (name == "start") return checkStart(command, readable, parsed);
+  if (name == "start") return checkStart(command, readable, parsed, rawBytes);
   if (name == "stop") return require(std::holds_alternative<command::Stop>(parsed), "stop did not parse as stop");
   if (name == "quit") return require(std::holds_alternative<command::Quit>(parsed), "quit did not parse as quit");
   const auto* unknown = std::get_if<command::Unknown>(&parsed);
