@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Start/stop/quit stress of one `listen` process with random timing.
 
-Each cycle sends a start (a replay with a small chunkMs, or the microphone),
+Each cycle sends a start (a replay with a small chunkMs, now and then one
+with an hour's pause that only the stop can cut short, or the microphone),
 waits a random time (sometimes not even for `session-started`, so the stop
 meets the session during admission), sends a stop and mostly waits for
 `session-ended`; sometimes it starts the next cycle at once, so the start
@@ -40,7 +41,7 @@ from listen_client import Listen, clip_path  # noqa: E402
 # plays, and a microphone that delivers a buffer every 10 ms.
 SCRIPTED_SCENARIO = {
     "installedLocales": ["en_US"],
-    "files": {"hour.wav": {"length": 16000 * 3600}},
+    "files": {"hour.wav": {"length": 16000 * 3600}, "second.wav": {"length": 16000}},
     "analyzer": {"results": [{"text": "one", "isFinal": False, "delayMs": 15},
                              {"text": "one two", "isFinal": True, "delayMs": 15},
                              {"text": "three", "isFinal": False, "delayMs": 30}]},
@@ -59,71 +60,68 @@ class Stress:
         self.events = []        # every event, in arrival order
         self.cycle_seconds = []
         self.starts_sent = 0
-        self.session = 0        # number of the latest session-started
-        self.ended = 0          # number of the latest session-ended
+        self.answered = 0       # starts answered: session-started or refused as active
+        self.open = 0           # sessions started and not yet ended
 
-    def wait_for(self, accept, timeout):
-        """The first event (from now on) that accept() takes; fails on timeout."""
+    def take(self, timeout):
+        """The next event, counted; fails when none comes in time."""
+        try:
+            _, event = self.listen.events.get(timeout=timeout)
+        except queue.Empty:
+            raise TimeoutError("deadlock? no event within %.0f s; last events: %s"
+                               % (timeout, self.events[-5:])) from None
+        if event is None:
+            raise RuntimeError("listen ended early; last events: %s" % self.events[-5:])
+        self.events.append(event)
+        name = event["event"]
+        if name == "session-started" or (name == "error" and event.get("code") == "session-already-active"):
+            self.answered += 1
+        self.open += {"session-started": 1, "session-ended": -1}.get(name, 0)
+        return event
+
+    def wait_until(self, condition, timeout):
         deadline = time.monotonic() + timeout
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise TimeoutError("deadlock? no awaited event within %.0f s; last events: %s"
-                                   % (timeout, self.events[-5:]))
-            try:
-                _, event = self.listen.events.get(timeout=left)
-            except queue.Empty:
-                continue
-            if event is None:
-                raise RuntimeError("listen ended early; last events: %s" % self.events[-5:])
-            self.events.append(event)
-            if event["event"] == "session-started":
-                self.session = event["session"]
-            if event["event"] == "session-ended":
-                self.ended = event["session"]
-            if accept(event):
-                return event
+        while not condition():
+            self.take(max(deadline - time.monotonic(), 0.001))
 
-    def start_command(self):
+    def send_start(self):
+        self.starts_sent += 1
         if self.args.scripted and self.rng.random() < 0.3:
-            return {"cmd": "start", "locale": "en-US"}
-        chunk_ms = self.rng.randint(0, self.args.max_chunk_ms)
-        return {"cmd": "start", "locale": "en-US", "replay": self.replay, "chunkMs": chunk_ms}
+            self.listen.send({"cmd": "start", "locale": "en-US"})
+        else:
+            replay = self.replay
+            chunk_ms = self.rng.randint(self.args.min_chunk_ms, self.args.max_chunk_ms)
+            if self.rng.random() < self.args.long_pauses:
+                # The first chunk is the whole (short) file; only the stop ends the hour's pause after it.
+                replay, chunk_ms = self.short_replay, 3600000
+            self.listen.send({"cmd": "start", "locale": "en-US", "replay": replay, "chunkMs": chunk_ms})
 
     def send_noise(self):
         noise = self.rng.choice([{"cmd": "stop"}, {"cmd": "dance"}, "not json", None])
         if noise is None:
-            self.starts_sent += 1
-            self.listen.send(self.start_command())
+            self.send_start()
         elif isinstance(noise, str):
             self.listen.proc.stdin.write((noise + "\n").encode())
             self.listen.proc.stdin.flush()
         else:
             self.listen.send(noise)
 
-    def start(self, timeout):
-        """Sends a start; when it meets a session still ending, waits for that
-        session's end and starts again."""
-        while True:
-            self.starts_sent += 1
-            self.listen.send(self.start_command())
-            if self.rng.random() < 0.3:
-                return  # the stop goes out before the start is even admitted
-            event = self.wait_for(lambda e: e["event"] == "session-started" or
-                                  (e["event"] == "error" and e.get("code") == "session-already-active"), timeout)
-            if event["event"] == "session-started":
-                return
-            # What holds the service is a session still ending, or one from a
-            # start not awaited (a stray second start, say) that nothing stops
-            # yet: stop it, and wait for an end after the last one seen.
-            ended = self.ended
-            self.listen.send({"cmd": "stop"})
-            self.wait_for(lambda e: e["event"] == "session-ended" and e["session"] > ended, timeout)
+    def idle_rss_kb(self):
+        """VmRSS once every session has ended and its threads had time to go."""
+        self.wait_until(lambda: self.answered == self.starts_sent and self.open == 0, self.args.cycle_timeout)
+        time.sleep(0.2)
+        return self.listen.rss_kb()
 
+    # Every start is followed by a stop before the next start, so no session
+    # is ever left without one, and whatever the timing the driver only waits
+    # for what must come: the answer to each start sent, and after a stop
+    # the end of every session started.
     def cycle(self, last):
         began = time.monotonic()
         timeout = self.args.cycle_timeout
-        self.start(timeout)
+        self.send_start()
+        if self.rng.random() < 0.7:  # else the stop may meet the start in admission
+            self.wait_until(lambda: self.answered == self.starts_sent, timeout)
         time.sleep(self.rng.uniform(0, self.args.max_wait_ms / 1000))
         if self.rng.random() < 0.05:
             self.send_noise()
@@ -132,8 +130,8 @@ class Stress:
             self.listen.proc.wait(timeout=10)
         else:
             self.listen.send({"cmd": "stop"})
-            if self.rng.random() < 0.75:
-                self.wait_for(lambda e: e["event"] == "session-ended" and e["session"] >= self.session, timeout)
+            if self.rng.random() < 0.75:  # else the next start may meet this session still ending
+                self.wait_until(lambda: self.answered == self.starts_sent and self.open == 0, timeout)
         self.cycle_seconds.append(time.monotonic() - began)
 
     def run(self):
@@ -142,22 +140,26 @@ class Stress:
             env = dict(os.environ, XDG_DATA_HOME=os.path.join(tmp, "data"))
             if args.scripted:
                 env["TOLVA_SCENARIO"] = json.dumps(SCRIPTED_SCENARIO)
-                self.replay = "hour.wav"
+                self.replay, self.short_replay = "hour.wav", "second.wav"
             else:
-                self.replay = clip_path(args.clip)
+                self.replay = self.short_replay = clip_path(args.clip)
             env.setdefault("TSAN_OPTIONS", "halt_on_error=0 second_deadlock_stack=1")
             stderr_path = os.path.join(tmp, "stderr")
             with open(stderr_path, "wb") as stderr:
                 self.listen = Listen(tool, env, stderr=stderr)
-                self.wait_for(lambda e: e["event"] == "ready", 60)
-                rss = {"ready": self.listen.rss_kb()}
+                self.wait_until(lambda: self.events and self.events[0]["event"] == "ready", 60)
+                rss = {"ready": self.idle_rss_kb()}
+                series = []  # (cycles done, VmRSS) at every tenth of the run
                 for n in range(1, args.cycles + 1):
                     last = n == args.cycles
                     if last:
-                        rss["end"] = self.listen.rss_kb()
+                        rss["end"] = self.idle_rss_kb()
                     self.cycle(last)
                     if n == args.warmup:
-                        rss["warm"] = self.listen.rss_kb()
+                        rss["warm"] = self.idle_rss_kb()
+                    if n % max(args.cycles // 10, 1) == 0 and not last:
+                        series.append((n, self.idle_rss_kb()))
+                rss["series"] = series
                 status = self.listen.proc.wait(timeout=10)
             while True:
                 _, event = self.listen.events.get(timeout=10)
@@ -201,6 +203,7 @@ class Stress:
         print(f"VmRSS: after ready {rss['ready'] / 1024:.1f} MB, after {self.args.warmup} cycles "
               f"{warm / 1024:.1f} MB, at the end {rss['end'] / 1024:.1f} MB "
               f"(growth after warm-up {(rss['end'] - warm) / 1024:+.1f} MB)")
+        print("VmRSS by cycles done (MB):", " ".join(f"{n}:{kb / 1024:.1f}" for n, kb in rss["series"]))
         for line in reports[:20]:
             print("  sanitizer:", line)
         for name, ok in checks.items():
@@ -216,12 +219,17 @@ def main():
     parser.add_argument("--warmup", type=int, default=10, help="cycles before the second RSS sample")
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--clip", default="0880", help="librivox clip replayed by the real engine")
-    parser.add_argument("--max-chunk-ms", type=int, help="replay chunkMs is drawn from 0 to this")
+    parser.add_argument("--min-chunk-ms", type=int, default=0, help="replay chunkMs is drawn from this ...")
+    parser.add_argument("--max-chunk-ms", type=int, help="... to this")
     parser.add_argument("--max-wait-ms", type=int, help="the wait between start and stop is drawn up to this")
+    parser.add_argument("--long-pauses", type=float,
+                        help="share of replays with chunkMs 3600000 (default 0.1 scripted, 0 real)")
     parser.add_argument("--cycle-timeout", type=float, default=30, help="seconds a cycle may take")
     args = parser.parse_args()
     if args.cycles is None:
         args.cycles = 1000 if args.scripted else 100
+    if args.long_pauses is None:
+        args.long_pauses = 0.1 if args.scripted else 0
     if args.max_chunk_ms is None:
         args.max_chunk_ms = 20 if args.scripted else 100
     if args.max_wait_ms is None:

@@ -1,6 +1,6 @@
 #include "support/command_line_oracle.hpp"
 
-#include <cmath>
+#include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -60,14 +60,45 @@ class ChunkMsLiteral : public nlohmann::json_sax<json> {
   bool atChunkMs_ = false;
 };
 
-bool integerLiteral(const std::string& text) {
-  std::size_t digits = text.front() == '-' ? 1 : 0;
-  return text.find_first_not_of("0123456789", digits) == std::string::npos;
+// The exact value of a JSON number's text when it is a whole number within
+// the signed 64-bit range: digits and exponent are taken as written, never
+// through a double (-9223372036854775809 is not -2^63, 1.0000000000000000001
+// is not 1).
+std::optional<std::int64_t> exactWhole(const std::string& text) {
+  bool negative = text.front() == '-';
+  std::size_t e = text.find_first_of("eE");
+  std::string mantissa = text.substr(negative ? 1 : 0, e == std::string::npos ? std::string::npos : e - negative);
+  long exponent = 0;
+  if (e != std::string::npos) {
+    std::size_t at = e + 1;
+    bool negativeExponent = text[at] == '-';
+    if (text[at] == '+' || text[at] == '-') ++at;
+    for (; at < text.size(); ++at) exponent = std::min(exponent * 10 + (text[at] - '0'), 1000000L);
+    if (negativeExponent) exponent = -exponent;
+  }
+  std::size_t point = mantissa.find('.');
+  std::string digits = mantissa;
+  if (point != std::string::npos) {
+    digits.erase(point, 1);
+    exponent -= static_cast<long>(mantissa.size() - point - 1);
+  }
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+  if (digits.empty()) return 0;
+  // Drop the zeros a negative exponent divides away; any other digit there is a fraction.
+  for (; exponent < 0; ++exponent) {
+    if (digits.empty() || digits.back() != '0') return std::nullopt;
+    digits.pop_back();
+  }
+  if (static_cast<long>(digits.size()) + exponent > 19) return std::nullopt;
+  digits.append(static_cast<std::size_t>(exponent), '0');
+  std::string limit = negative ? "9223372036854775808" : "9223372036854775807";
+  if (digits.size() == 19 && digits > limit) return std::nullopt;
+  if (digits == "9223372036854775808") return std::numeric_limits<std::int64_t>::min();
+  auto magnitude = static_cast<std::int64_t>(std::stoull(digits));
+  return negative ? -magnitude : magnitude;
 }
 
 // A whole number within the signed 64-bit range, however written; else 100.
-// An integer literal is taken exactly: one outside the range gives 100 even
-// where a double would round it into the range.
 std::int64_t expectedChunkMs(const json& command, std::string_view line) {
   auto found = command.find("chunkMs");
   if (found == command.end()) return defaultChunkMs;
@@ -81,14 +112,43 @@ std::int64_t expectedChunkMs(const json& command, std::string_view line) {
   ChunkMsLiteral sax;
   json::sax_parse(line, &sax);
   require(sax.literal.has_value(), "the chunkMs literal was not found");
-  if (integerLiteral(*sax.literal)) return defaultChunkMs;  // nlohmann reads in-range integers as integers
-  double value = found->get<double>();
-  constexpr double limit = 9223372036854775808.0;
-  bool whole = std::isfinite(value) && std::trunc(value) == value && value >= -limit && value < limit;
-  return whole ? static_cast<std::int64_t>(value) : defaultChunkMs;
+  return exactWhole(*sax.literal).value_or(defaultChunkMs);
 }
 
-void checkStart(const json& command, std::string_view line, const CommandLine& parsed) {
+// Records where a parse failed and whether a number overflowed there.
+class FailureSpot : public nlohmann::detail::json_sax_dom_parser<json> {
+ public:
+  using nlohmann::detail::json_sax_dom_parser<json>::json_sax_dom_parser;
+  bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception& error) {
+    overflow = error.id == 406;
+    end = position;
+    number = token;
+    return false;
+  }
+  bool overflow = false;
+  std::size_t end = 0;
+  std::string number;
+};
+
+// The line read as JSON where numbers beyond a double's range count as null:
+// the service takes such a number as an unusable value, not as a broken line.
+// `text` becomes the line with those numbers written as null.
+std::optional<json> readLeniently(std::string& text) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    json value;
+    FailureSpot spot(value, false);
+    if (json::sax_parse(text, &spot)) return value;
+    if (!spot.overflow || spot.number.size() > spot.end) return std::nullopt;
+    std::size_t start = spot.end - spot.number.size();
+    if (text.compare(start, spot.number.size(), spot.number) != 0) return std::nullopt;
+    text.replace(start, spot.number.size(), "null");
+  }
+  return std::nullopt;
+}
+
+// `rawBytes`: the line was not UTF-8, so it was read with U+FFFD in place of
+// each ill-formed sequence, while the replay path keeps the bytes as sent.
+void checkStart(const json& command, std::string_view line, const CommandLine& parsed, bool rawBytes) {
   auto locale = command.find("locale");
   if (locale == command.end() || !locale->is_string()) {
     require(std::holds_alternative<command::MissingLocale>(parsed), "a start without a string locale was not refused");
@@ -101,7 +161,12 @@ void checkStart(const json& command, std::string_view line, const CommandLine& p
   auto replay = command.find("replay");
   bool hasReplay = replay != command.end() && replay->is_string();
   require(request.replayPath.has_value() == hasReplay, "replay was taken when not a string, or lost");
-  if (hasReplay) require(*request.replayPath == replay->get<std::string>(), "the replay path was not taken as sent");
+  if (hasReplay && rawBytes) {
+    require(withReplacements(*request.replayPath) == replay->get<std::string>(),
+            "the replay path's bytes are not those sent");
+  } else if (hasReplay) {
+    require(*request.replayPath == replay->get<std::string>(), "the replay path was not taken as sent");
+  }
   std::int64_t chunkMs = expectedChunkMs(command, line);
   require(request.chunkMs == chunkMs, [&] {
     return "chunkMs " + std::to_string(request.chunkMs) + " where " + std::to_string(chunkMs) + " was due";
@@ -117,15 +182,21 @@ void checkParsed(std::string_view line, const CommandLine& parsed) {
     return;
   }
   require(!std::holds_alternative<command::Blank>(parsed), "a line with text parsed as blank");
-  json command = json::parse(text, nullptr, false);
-  if (command.is_discarded()) return;
+  bool rawBytes = !wellFormedUtf8(text);
+  std::string readable = withReplacements(text);
+  auto read = readLeniently(readable);
+  if (!read) {
+    require(std::holds_alternative<command::Malformed>(parsed), "a line that is not JSON was not malformed");
+    return;
+  }
+  const json& command = *read;
   auto cmd = command.is_object() ? command.find("cmd") : command.end();
   if (!command.is_object() || cmd == command.end() || !cmd->is_string()) {
     require(std::holds_alternative<command::Malformed>(parsed), "a line without a string cmd was not malformed");
     return;
   }
   const auto& name = cmd->get_ref<const std::string&>();
-  if (name == "start") return checkStart(command, text, parsed);
+  if (name == "start") return checkStart(command, readable, parsed, rawBytes);
   if (name == "stop") return require(std::holds_alternative<command::Stop>(parsed), "stop did not parse as stop");
   if (name == "quit") return require(std::holds_alternative<command::Quit>(parsed), "quit did not parse as quit");
   const auto* unknown = std::get_if<command::Unknown>(&parsed);

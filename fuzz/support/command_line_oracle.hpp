@@ -11,9 +11,10 @@
 namespace tolva::fuzz {
 
 // Fails the run when `parsed` (parseCommandLine of `line`) disagrees with
-// nlohmann's reading of the line. A line nlohmann rejects must not parse as
-// blank; what else it gives is left open (numbers beyond a double's range are
-// read by the service but refused by nlohmann).
+// nlohmann's reading of the line, where a number beyond a double's range
+// reads as null instead of refusing the whole line, and a line that is not
+// UTF-8 reads as if each ill-formed sequence were U+FFFD, but for the replay
+// path, whose bytes are kept.
 void checkParsed(std::string_view line, const CommandLine& parsed);
 
 // The error code the router answers the command with, or nothing; `active`
