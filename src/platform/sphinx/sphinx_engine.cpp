@@ -13,8 +13,8 @@ namespace {
 
 class SphinxEngine final : public SpeechEngine {
  public:
-  SphinxEngine(std::shared_ptr<store::ModelStore> store, std::shared_ptr<DecoderCache> cache)
-      : store_(std::move(store)), cache_(std::move(cache)) {}
+  SphinxEngine(std::shared_ptr<store::ModelStore> store, std::shared_ptr<DecoderCache> cache, int fileThreads)
+      : store_(std::move(store)), cache_(std::move(cache)), fileThreads_(fileThreads) {}
 
   // The library is linked in; nothing at run time can make it unusable.
   bool isAvailable() override { return true; }
@@ -30,7 +30,7 @@ class SphinxEngine final : public SpeechEngine {
   }
 
   std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const TranscriberModules& modules) override {
-    return std::make_shared<SphinxAnalyzer>(modules, store_, cache_);
+    return std::make_shared<SphinxAnalyzer>(modules, store_, cache_, fileThreads_);
   }
 
   std::optional<AudioFormat> bestAvailableAudioFormat(const TranscriberModules& modules) override {
@@ -50,6 +50,7 @@ class SphinxEngine final : public SpeechEngine {
  private:
   std::shared_ptr<store::ModelStore> store_;
   std::shared_ptr<DecoderCache> cache_;
+  int fileThreads_;
 };
 
 }  // namespace
@@ -59,10 +60,10 @@ std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore
 }
 
 std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore> store,
-                                               std::shared_ptr<DecoderCache> cache) {
+                                               std::shared_ptr<DecoderCache> cache, int fileDecodingThreads) {
   if (!store) throw PlatformError("the speech engine needs a model store");
   if (!cache) cache = std::make_shared<DecoderCache>();
-  return std::make_unique<SphinxEngine>(std::move(store), std::move(cache));
+  return std::make_unique<SphinxEngine>(std::move(store), std::move(cache), fileDecodingThreads);
 }
 
 }  // namespace tolva::sphinx
