@@ -168,34 +168,6 @@ TEST(SphinxBatch, UnusableInputOrMissingModelThrowsAndEndsTheResults) {
   EXPECT_TRUE(collect(*german->results(), 5s).ended);
 }
 
-// Chunks of `frames` frames of a file, as the listen service feeds an analyzer.
-std::vector<AnalyzerInput> chunksOf(MemoryAudioFile file, std::uint32_t frames) {
-  std::vector<AnalyzerInput> chunks;
-  while (true) {
-    PcmBuffer buffer = *PcmBuffer::make(file.processingFormat(), frames);
-    file.read(buffer, frames);
-    if (buffer.frameLength == 0) return chunks;
-    chunks.push_back({std::move(buffer)});
-  }
-}
-
-// 100 ms chunks of a 16 kHz mono clip.
-std::vector<AnalyzerInput> chunksOf(const fs::path& clip) { return chunksOf(readWav(clip), 1600); }
-
-// Dictates chunks: feeds them all, ends the input, finalizes.
-Collected dictate(Engine& engine, std::vector<AnalyzerInput> chunks) {
-  auto transcriber = engine.transcriber(SpeechPreset::dictation());
-  auto analyzer = engine.engine->makeAnalyzer({transcriber});
-  auto input = AnalyzerInputChannel::make();
-  analyzer->start(input);
-  for (AnalyzerInput& chunk : chunks) input->yield(std::move(chunk));
-  input->finish();
-  analyzer->finalizeAndFinishThroughEndOfInput();
-  return collect(*transcriber->results());
-}
-
-Collected dictate(Engine& engine, const fs::path& clip) { return dictate(engine, chunksOf(clip)); }
-
 // The finals, each with its time range, as one comparable text.
 std::string finalsWithTimes(const Collected& collected) {
   std::ostringstream out;

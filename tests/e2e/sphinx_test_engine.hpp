@@ -138,13 +138,15 @@ inline std::string joinedText(const std::vector<TranscriberResult>& results, boo
   return text;
 }
 
-// An engine over the test store with its own decoder cache. File analysis
-// runs on `fileThreads` decoders: one unless a test asks for more.
+// An engine over the test store with a decoder cache of its own, or a given
+// one. File analysis runs on `fileThreads` decoders: one unless a test asks
+// for more.
 struct Engine {
-  explicit Engine(int fileThreads = 1)
-      : engine(makeSphinxEngine(std::make_unique<TestModelStore>(), cache, fileThreads)) {}
+  explicit Engine(int fileThreads = 1, std::shared_ptr<DecoderCache> sharedCache = nullptr)
+      : cache(sharedCache ? std::move(sharedCache) : std::make_shared<DecoderCache>()),
+        engine(makeSphinxEngine(std::make_unique<TestModelStore>(), cache, fileThreads)) {}
 
-  std::shared_ptr<DecoderCache> cache = std::make_shared<DecoderCache>();
+  std::shared_ptr<DecoderCache> cache;
   std::unique_ptr<SpeechEngine> engine;
 
   std::shared_ptr<SpeechTranscriber> transcriber(const TranscriberPreset& preset, const char* locale = "en_US") {
@@ -160,5 +162,33 @@ inline std::pair<Collected, std::optional<double>> transcribe(Engine& engine, Au
   analyzer->finalizeAndFinishThroughEndOfInput();
   return {collect(*transcriber->results()), last};
 }
+
+// Chunks of `frames` frames of a file, as the listen service feeds an analyzer.
+inline std::vector<AnalyzerInput> chunksOf(MemoryAudioFile file, std::uint32_t frames) {
+  std::vector<AnalyzerInput> chunks;
+  while (true) {
+    PcmBuffer buffer = *PcmBuffer::make(file.processingFormat(), frames);
+    file.read(buffer, frames);
+    if (buffer.frameLength == 0) return chunks;
+    chunks.push_back({std::move(buffer)});
+  }
+}
+
+// 100 ms chunks of a 16 kHz mono clip.
+inline std::vector<AnalyzerInput> chunksOf(const fs::path& clip) { return chunksOf(readWav(clip), 1600); }
+
+// Dictates chunks: feeds them all, ends the input, finalizes.
+inline Collected dictate(Engine& engine, std::vector<AnalyzerInput> chunks) {
+  auto transcriber = engine.transcriber(SpeechPreset::dictation());
+  auto analyzer = engine.engine->makeAnalyzer({transcriber});
+  auto input = AnalyzerInputChannel::make();
+  analyzer->start(input);
+  for (AnalyzerInput& chunk : chunks) input->yield(std::move(chunk));
+  input->finish();
+  analyzer->finalizeAndFinishThroughEndOfInput();
+  return collect(*transcriber->results());
+}
+
+inline Collected dictate(Engine& engine, const fs::path& clip) { return dictate(engine, chunksOf(clip)); }
 
 }  // namespace tolva::sphinx::testing
