@@ -16,7 +16,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from listen_client import Listen, clip_path, clip_pcm, speech_onset_ms  # noqa: E402
+from listen_client import Listen, clip_path, clip_pcm, save_results, speech_onset_ms  # noqa: E402
 
 CLIP = "0880"
 
@@ -68,6 +68,8 @@ def main():
     print(f"RSS growth from session 5 to {sessions}: {(rss[-1] - rss[5]) / 1024:.2f} MB "
           f"({growth:.0f} kB/session)")
     print("RSS per session (MB):", " ".join(f"{r / 1024:.1f}" for r in rss[1:]))
+    save_results("listen", {"startDelaySeconds": delay, "coldStartMs": starts[0], "warmStartsMs": warm,
+                            "coldLagMs": lags[0], "warmLagsMs": lags[1:], "stopsMs": stops})
 
 
 if __name__ == "__main__":

@@ -12,9 +12,18 @@ import time
 import json
 import wave
 
+RESULTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "results")
+
 LIBRIVOX = "/usr/share/pocketsphinx/test/data/librivox"
 CLIP_PREFIX = "sense_and_sensibility_01_austen_64kb-"
 RATE = 16000
+
+
+def save_results(name, figures):
+    """Writes the figures of one benchmark, dated, to bench/results/<name>.json (for bench/plot.py)."""
+    os.makedirs(RESULTS, exist_ok=True)
+    with open(os.path.join(RESULTS, name + ".json"), "w") as out:
+        json.dump(dict(figures, date=time.strftime("%Y-%m-%d")), out, indent=1)
 
 
 def clip_path(number):

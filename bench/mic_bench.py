@@ -19,7 +19,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from listen_client import Listen, PacedWriter, PulseDaemon, as_pcm, clip_pcm, speech_onset_ms  # noqa: E402
+from listen_client import Listen, PacedWriter, PulseDaemon, as_pcm, clip_pcm, save_results, speech_onset_ms  # noqa: E402,E501
 
 CLIPS = ["0870", "0880", "0890", "0920", "0930"]
 MIC_START = {"cmd": "start", "locale": "en-US"}
@@ -104,6 +104,7 @@ def main():
           " ".join(f"{lag:.0f}" for lag in lags48), f"| median {statistics.median(lags48):.0f} (target <= 200 ms)")
     print("the same, written 20 ms at a time as a sound card's periods come (ms):",
           " ".join(f"{lag:.0f}" for lag in lags48fine), f"| median {statistics.median(lags48fine):.0f}")
+    save_results("microphone", {"lags16kMonoMs": lags, "lags48kStereoMs": lags48, "lags48kStereo20msWritesMs": lags48fine})
     if not halts:
         return
     print(f"CPU over a {wall:.1f} s microphone session: {cores:.3f} cores on average (must stay < 1); "
