@@ -15,7 +15,8 @@ Checked, and printed:
     process exits 0 within 10 s of the quit;
   - seq counts 1, 2, ... without a gap;
   - every start is admitted (session-started) or refused as already active,
-    and every admitted session has exactly one session-ended;
+    every admitted session has exactly one session-ended, and every event of
+    a session comes between the two;
   - no error codes but the expected ones, no sanitizer report on stderr;
   - VmRSS after `ready`, after the warm-up cycles and at the end.
 
@@ -182,12 +183,22 @@ class Stress:
         refused = codes.get("session-already-active", 0)
         unexpected = {c: n for c, n in codes.items() if c not in EXPECTED_CODES}
         failed_ends = sum(1 for e in events if e["event"] == "session-ended" and e.get("failed"))
+        # Every event of a session between its session-started and session-ended.
+        open_session, outside = None, 0
+        for e in events:
+            if e["event"] == "session-started":
+                open_session = e["session"]
+            elif "session" in e and e["session"] != open_session:
+                outside += 1
+            if e["event"] == "session-ended":
+                open_session = None
         cycles = sorted(self.cycle_seconds)
         checks = {
             "exit status 0 after quit": status == 0,
             "seq 1..N without gaps": seqs == list(range(1, len(seqs) + 1)),
             "each start admitted or refused as active": self.starts_sent == len(started) + refused,
             "one session-ended per session-started": sorted(ended) == sorted(started) and len(set(ended)) == len(ended),
+            "every session event inside its session": outside == 0,
             "no unexpected error codes": not unexpected,
             "no failed sessions": failed_ends == 0,
             "no sanitizer report": not reports,

@@ -39,7 +39,7 @@ bool knownUrl(const std::string& url) {
 void checkEntry(const CatalogEntry& entry) {
   const std::string& id = entry.locale.identifier();
   require(store::isStoreIdentifier(id), [&] { return "an entry's locale is not a store identifier: " + id; });
-  require(entry.locale.bcp47() != "und", "an entry has no language");
+  require(entry.locale.hasLanguage(), [&] { return "an entry's locale has no language: " + entry.locale.bcp47(); });
   require(!entry.system, "a catalog file made a system entry");
   require(knownUrl(entry.url), [&] { return "an entry's URL is not https, http or file: " + entry.url; });
   require(entry.size > 0, "an entry's size is not positive");

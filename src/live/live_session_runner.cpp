@@ -136,12 +136,11 @@ LiveSessionStats runLiveSession(const LiveSessionContext& context, std::int64_t 
   running.start = WallClock::now();
   running.stats = std::make_shared<LiveSessionStatsBox>();
   running.consumerDone = std::make_shared<Notification>();
-  startConsumer(running, transcriber);
   try {
     running.analyzer->start(running.input);
   } catch (...) {
     running.input->finish();
-    throw;  // the consumer is stopped and joined on the way out
+    throw;
   }
 
   running.events->emit("session-started", {{"session", session},
@@ -149,6 +148,9 @@ LiveSessionStats runLiveSession(const LiveSessionContext& context, std::int64_t 
                                            {"mode", source.modeWord()},
                                            {"analyzerFormat", formatDescription(running.analyzerFormat)}});
   log("session.started", {{"session", session}, {"mode", source.modeWord()}});
+  // Only now: results the analyzer delivered at once wait in their channel,
+  // so none is written ahead of session-started.
+  startConsumer(running, transcriber);
 
   double fedMs = 0;
   try {

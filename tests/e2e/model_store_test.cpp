@@ -82,6 +82,8 @@ TEST_F(ModelStoreTest, CatalogReadsEveryDataDirAndSkipsMalformedFiles) {
   writeCatalog("bad-path.json", modelCatalogEntry("nl-NL", "https://x.invalid/a", 1, zeros, "../outside"));
   writeCatalog("bad-size.json", modelCatalogEntry("nl-NL", "https://x.invalid/a", -5, zeros));
   writeCatalog("bad-top.json", "42");
+  writeCatalog("bad-no-language.json", entryFor("und-FR"));
+  writeCatalog("bad-no-language-2.json", entryFor("-deDE"));
   writeCatalog("not-a-catalog.txt", entryFor("nl-NL"));
   writeCatalog("z.json", "[" + entryFor("de_DE") + "," + entryFor("pt-PT") + "]", /*system=*/true);
 

@@ -119,6 +119,19 @@ TEST_F(SessionRunnerTest, AReplayPlaysToItsEndAndCountsEveryResult) {
   EXPECT_GE(outcome.took, 900ms);  // ten chunks, each followed by its 100 ms pause
 }
 
+// Results an analyzer delivers the moment it starts still come after
+// session-started. Each round is a race: repeated so that it is lost often.
+TEST_F(SessionRunnerTest, SessionStartedPrecedesResultsDeliveredAtOnce) {
+  Scenario scenario = withFile(160);
+  scenario.analyzer.results = {result("a", false, 0), result("a b", true, 0)};
+  for (int round = 0; round < 100; ++round) {
+    SessionOutcome outcome = run(scenario, LiveAudioSource::replay("a.wav", 10));
+    ASSERT_TRUE(outcome.stats) << describe(outcome.error);
+    ASSERT_FALSE(outcome.events.empty());
+    ASSERT_EQ(outcome.events.front()["event"], "session-started") << "round " << round;
+  }
+}
+
 TEST_F(SessionRunnerTest, TheLastChunkIsShorterAndOneFrameChunksNeedNoPause) {
   SessionOutcome paced = run(withFile(10000), replay);  // six chunks of 1600 frames and one of 400
   ASSERT_TRUE(paced.stats);

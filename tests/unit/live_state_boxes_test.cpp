@@ -44,10 +44,15 @@ TEST(ContinuationBox, NoYieldLandsAfterDetachReturned) {
   auto channel = AnalyzerInputChannel::make();
   auto box = std::make_shared<ContinuationBox>(channel);
   std::atomic<bool> running = true;
+  std::atomic<int> yields = 0;
   std::jthread tap([&] {
-    while (running) box->yieldIfOpen(frames(1));
+    while (running) {
+      box->yieldIfOpen(frames(1));
+      ++yields;
+    }
   });
-  std::this_thread::sleep_for(5ms);
+  // Detach once the tap has yielded, however late a loaded machine runs it.
+  for (int i = 0; i < 10000 && yields == 0; ++i) std::this_thread::sleep_for(1ms);
   box->detach();
   std::size_t beforeDetach = drain(*channel);
   std::this_thread::sleep_for(20ms);  // the tap keeps calling meanwhile

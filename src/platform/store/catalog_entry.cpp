@@ -28,7 +28,9 @@ std::string stringMember(const json& object, const char* key) {
 Locale parseLocale(const json& object) {
   std::string text = stringMember(object, "locale");
   Locale locale(text);
-  if (!isStoreIdentifier(locale.identifier()) || locale.bcp47() == "und") {
+  // A locale without a language ("und-FR", "-deDE") would be matched by its
+  // likely subtags as English or as whatever its region suggests.
+  if (!isStoreIdentifier(locale.identifier()) || !locale.hasLanguage()) {
     throw CatalogError("\"locale\" is not a locale: " + text);
   }
   return locale;
