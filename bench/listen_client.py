@@ -12,9 +12,18 @@ import time
 import json
 import wave
 
+RESULTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "results")
+
 LIBRIVOX = "/usr/share/pocketsphinx/test/data/librivox"
 CLIP_PREFIX = "sense_and_sensibility_01_austen_64kb-"
 RATE = 16000
+
+
+def save_results(name, figures):
+    """Writes the figures of one benchmark, dated, to bench/results/<name>.json (for bench/plot.py)."""
+    os.makedirs(RESULTS, exist_ok=True)
+    with open(os.path.join(RESULTS, name + ".json"), "w") as out:
+        json.dump(dict(figures, date=time.strftime("%Y-%m-%d")), out, indent=1)
 
 
 def clip_path(number):
@@ -145,9 +154,10 @@ class PulseDaemon:
     def fifo(self, name):
         return os.path.join(self.dir, name + ".fifo")
 
-    def add_microphone(self, name="fakemic"):
+    def add_microphone(self, name="fakemic", rate=RATE, channels=1):
+        """A FIFO source of s16le audio at `rate` with `channels`, made the default source."""
         index = int(self.pactl("load-module", "module-pipe-source", f"source_name={name}",
-                               f"file={self.fifo(name)}", "format=s16le", f"rate={RATE}", "channels=1"))
+                               f"file={self.fifo(name)}", "format=s16le", f"rate={rate}", f"channels={channels}"))
         self.pactl("set-default-source", name)
         return index
 
@@ -162,14 +172,24 @@ class PulseDaemon:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-class PacedWriter:
-    """Writes PCM into a FIFO in real time, `chunk_ms` every `chunk_ms`, on a
-    thread; written_at[i] is when chunk i was written."""
+def as_pcm(pcm, rate, channels):
+    """16 kHz mono s16le `pcm` resampled by sox to `rate` with `channels` (each a copy)."""
+    if rate == RATE and channels == 1:
+        return pcm
+    raw = ["-t", "raw", "-e", "signed", "-b", "16", "-L"]
+    return subprocess.run(["sox", *raw, "-r", str(RATE), "-c", "1", "-", *raw, "-r", str(rate), "-c", str(channels),
+                           "-"], input=pcm, capture_output=True, check=True).stdout
 
-    def __init__(self, fifo, pcm, chunk_ms=100):
+
+class PacedWriter:
+    """Writes s16le PCM of `rate` and `channels` into a FIFO in real time,
+    `chunk_ms` every `chunk_ms`, on a thread; written_at[i] is when chunk i
+    was written."""
+
+    def __init__(self, fifo, pcm, chunk_ms=100, rate=RATE, channels=1):
         self.fd = os.open(fifo, os.O_WRONLY)
         self.pcm = pcm
-        self.chunk = RATE * 2 * chunk_ms // 1000
+        self.chunk = rate * channels * 2 * chunk_ms // 1000
         self.period = chunk_ms / 1000
         self.written_at = []
         self.stopped = threading.Event()

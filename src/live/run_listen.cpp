@@ -1,4 +1,5 @@
-// runListen: the `listen` subcommand. Announces the service with `ready`,
+// runListen: the `listen` subcommand. Announces the service with `ready`, has
+// the built-in locale's dictation decoder loaded in the background,
 // reads commands on a stdin reader thread, and serves dictation sessions one
 // at a time until told to quit or standard input ends. It never returns.
 #include <unistd.h>
@@ -18,6 +19,7 @@ namespace tolva {
 namespace {
 
 constexpr std::int64_t listenProtocolVersion = 1;
+constexpr const char* builtInLocale = "en_US";
 
 bool transcriberAvailable(SpeechEngine& speech) {
   try {
@@ -97,6 +99,9 @@ void runListen(Platform& platform) {
                               {"maxEventLineBytes", maxEventLineBytes},
                               {"finalizeTimeoutMs", finalizeTimeoutMs}});
   log("listen.ready");
+  // Most first sessions dictate in the locale whose model comes with the tool:
+  // have its decoder loaded and warm before they start.
+  platform.speech.prepareDictation(Locale(builtInLocale));
 
   // Created after `ready`, so no command can answer ahead of it.
   auto router = std::make_shared<CommandRouter>(liveEvents());

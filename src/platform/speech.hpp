@@ -132,6 +132,13 @@ class SpeechEngine {
   virtual std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const TranscriberModules& modules) = 0;
   // The format to feed an analyzer of these modules, or nothing.
   virtual std::optional<AudioFormat> bestAvailableAudioFormat(const TranscriberModules& modules) = 0;
+  // Starts loading, in the background, what a dictation analysis of `locale`
+  // needs, so that a session started later begins at once, and returns at
+  // once. An analysis that needs the same model meanwhile waits for this load
+  // rather than starting its own. Failures are only logged: the analysis that
+  // needs the model reports its own. The work never holds up anything else
+  // and is abandoned when the process exits.
+  virtual void prepareDictation(const Locale& locale) = 0;
   virtual AssetInventory& assetInventory() = 0;
 };
 

@@ -13,6 +13,7 @@
 namespace tolva::test {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 

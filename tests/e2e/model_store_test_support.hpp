@@ -40,6 +40,12 @@ namespace fs = std::filesystem;
 
 inline const fs::path systemModelDir = "/usr/share/pocketsphinx/model/en-us";
 
+// The store over the environment's directories, installing with the archive
+// tools linked into the tests (the shipped binary loads them as a module).
+inline std::unique_ptr<ModelStore> makeModelStore() {
+  return store::makeModelStore([]() -> const ArchiveTools& { return linkedArchiveTools(); });
+}
+
 // A transcriber module is all the store needs to see a locale.
 class FakeTranscriber final : public SpeechTranscriber {
  public:

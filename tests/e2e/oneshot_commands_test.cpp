@@ -5,11 +5,13 @@
 
 #include "e2e/model_store_test_support.hpp"
 #include "support/documents.hpp"
+#include "support/listen_process.hpp"
 
 namespace tolva::test {
 namespace {
 
 using nlohmann::json;
+using namespace std::chrono_literals;
 using namespace tolva::store::test;
 
 const std::string clip = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
@@ -97,23 +99,44 @@ TEST_F(OneShotCommands, WrongChecksumFailsTheInstallAndLeavesTheStore) {
   EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const std::string& p) { return p.starts_with("models"); }), 0);
 }
 
-// FFmpeg is a module loaded on first use: commands without audio never need
-// it, and a binary installed without it says so instead of crashing.
-TEST_F(OneShotCommands, OnlyAudioNeedsTheFfmpegModule) {
+// FFmpeg, PulseAudio and the download libraries are modules loaded on first
+// use: a command that does not need one never loads it, and a binary
+// installed without them says which one is missing instead of crashing.
+TEST_F(OneShotCommands, OnlyWhatNeedsAModuleLoadsIt) {
   fs::path lone = temp.path() / "bin" / "tolva-speech";
   fs::create_directories(lone.parent_path());
   fs::copy_file(TOLVA_BINARY, lone);
+  serveEnglishAs("en-GB");
 
-  ToolRun probe = runTool(lone.string(), {"probe"});
-  EXPECT_EQ(probe.status, 0) << probe.err;
+  for (const char* command : {"probe", "install", "release"}) {
+    ToolRun run = runTool(lone.string(), {command, "--locale", "en-US"});
+    EXPECT_EQ(run.status, 0) << command << ": " << run.out << run.err;
+  }
+  struct Case {
+    std::vector<std::string> args;
+    const char* error;
+    const char* module;
+  };
+  for (const Case& c : {Case{{"transcribe", clip, "--locale", "en-US"}, "audio-open-failed", "tolva-speech-ffmpeg.so"},
+                        Case{{"install", "--locale", "en-GB"}, "install-failed", "tolva-speech-archive.so"}}) {
+    ToolRun run = runTool(lone.string(), c.args);
+    EXPECT_EQ(run.status, 1);
+    json document = json::parse(run.out);
+    EXPECT_EQ(document["error"], c.error);
+    EXPECT_NE(document["detail"].get<std::string>().find(std::string(c.module) + " could not be loaded"),
+              std::string::npos)
+        << run.out;
+  }
 
-  ToolRun transcribe = runTool(lone.string(), {"transcribe", clip, "--locale", "en-US"});
-  EXPECT_EQ(transcribe.status, 1);
-  json document = json::parse(transcribe.out);
-  EXPECT_EQ(document["error"], "audio-open-failed");
-  EXPECT_NE(document["detail"].get<std::string>().find("tolva-speech-ffmpeg.so could not be loaded"),
-            std::string::npos)
-      << transcribe.out;
+  ListenProcess listen(lone.string(), {});
+  listen.send(R"({"cmd":"start","locale":"en-US"})");
+  json failed = listen.awaitEvent("error", 60s);
+  ASSERT_TRUE(failed.is_object());
+  EXPECT_EQ(failed.value("code", ""), "session-failed");
+  EXPECT_NE(failed.value("message", "").find("tolva-speech-pulse.so could not be loaded"), std::string::npos)
+      << failed;
+  listen.send(R"({"cmd":"quit"})");
+  EXPECT_EQ(listen.waitExit(), 0);
 }
 
 // An installed tree keeps the module in <libdir>/tolva-speech/, found from the

@@ -1,14 +1,14 @@
 #include "platform/linux_platform.hpp"
 
-#include "platform/linux/ffmpeg_loader.hpp"
-#include "platform/pulse/pulse_capture.hpp"
+#include "platform/linux/modules.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
 #include "platform/store/model_store.hpp"
 
 namespace tolva {
 namespace {
 
-// Files and conversion through FFmpeg, the microphone through PulseAudio.
+// Files and conversion through FFmpeg, the microphone through PulseAudio,
+// each in its module.
 class LinuxAudioSystem final : public AudioSystem {
  public:
   std::unique_ptr<AudioFile> openFile(const std::string& path) override { return ffmpegModule().openAudioFile(path); }
@@ -17,7 +17,7 @@ class LinuxAudioSystem final : public AudioSystem {
     return ffmpegModule().makeConverter(from, to);
   }
 
-  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return pulse::makeCaptureEngine(); }
+  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return pulseModule().makeCaptureEngine(); }
 };
 
 }  // namespace
@@ -25,7 +25,8 @@ class LinuxAudioSystem final : public AudioSystem {
 // Built once; the process always leaves through _exit, so nothing here is
 // ever destroyed while another thread still uses it.
 Platform& linuxPlatform() {
-  static std::unique_ptr<SpeechEngine> speech = sphinx::makeSphinxEngine(store::makeModelStore());
+  static std::unique_ptr<SpeechEngine> speech =
+      sphinx::makeSphinxEngine(store::makeModelStore([]() -> const store::ArchiveTools& { return archiveModule(); }));
   static LinuxAudioSystem audio;
   static Platform platform{*speech, audio};
   return platform;

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "concurrency/sleep.hpp"
+#include "output/log.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/scripted/scripted_analyzer.hpp"
 
@@ -164,6 +165,10 @@ ScriptedSpeechEngine::ScriptedSpeechEngine(const Scenario& scenario) : scenario_
 std::vector<Locale> ScriptedSpeechEngine::supportedLocales() { return toLocales(scenario_.supportedLocales); }
 
 std::vector<Locale> ScriptedSpeechEngine::installedLocales() { return inventory_.installedLocales(); }
+
+void ScriptedSpeechEngine::prepareDictation(const Locale& locale) {
+  log("scripted.prepareDictation", {{"locale", locale.identifier()}});
+}
 
 std::optional<Locale> ScriptedSpeechEngine::supportedLocale(const Locale& equivalentTo) {
   for (const auto& [request, supported] : scenario_.equivalents) {

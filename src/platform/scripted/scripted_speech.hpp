@@ -50,6 +50,8 @@ class ScriptedSpeechEngine final : public SpeechEngine {
   std::optional<AudioFormat> bestAvailableAudioFormat(const TranscriberModules&) override {
     return scenario_.bestAudioFormat;
   }
+  // Nothing to load; logs "scripted.prepareDictation" so tests see the request.
+  void prepareDictation(const Locale& locale) override;
   AssetInventory& assetInventory() override { return inventory_; }
 
  private:

@@ -1,5 +1,7 @@
 #include "platform/sphinx/decoder_cache.hpp"
 
+#include <condition_variable>
+#include <exception>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -8,7 +10,9 @@ namespace tolva::sphinx {
 
 struct DecoderLease::Pool {
   std::mutex mutex;
+  std::condition_variable preloaded;
   std::map<std::string, std::vector<std::unique_ptr<Decoder>>> idle;
+  std::map<std::string, int> preloading;  // preloads under way
   std::int64_t loaded = 0;
 };
 
@@ -62,8 +66,10 @@ DecoderCache::DecoderCache() : pool_(std::make_shared<DecoderLease::Pool>()) {}
 DecoderLease DecoderCache::acquire(const store::ModelFiles& files, DecoderKind kind) {
   std::string key = cacheKey(files, kind);
   {
-    std::lock_guard lock(pool_->mutex);
+    std::unique_lock lock(pool_->mutex);
     auto& idle = pool_->idle[key];
+    // A preload is the load this analysis would start: wait for its decoder.
+    pool_->preloaded.wait(lock, [&] { return !idle.empty() || pool_->preloading[key] == 0; });
     if (!idle.empty()) {
       std::unique_ptr<Decoder> decoder = std::move(idle.back());
       idle.pop_back();
@@ -77,6 +83,37 @@ DecoderLease DecoderCache::acquire(const store::ModelFiles& files, DecoderKind k
     ++pool_->loaded;
   }
   return DecoderLease(pool_, std::move(key), std::move(decoder));
+}
+
+bool DecoderCache::preload(const store::ModelFiles& files, DecoderKind kind,
+                           const std::function<void(Decoder&)>& warm) {
+  std::string key = cacheKey(files, kind);
+  {
+    std::lock_guard lock(pool_->mutex);
+    if (!pool_->idle[key].empty() || pool_->preloading[key] > 0) return false;
+    ++pool_->preloading[key];
+  }
+  std::unique_ptr<Decoder> decoder;
+  std::exception_ptr error;
+  try {
+    decoder = Decoder::load(files, kind);
+    if (warm) warm(*decoder);
+  } catch (...) {
+    error = std::current_exception();
+    decoder.reset();
+  }
+  {
+    std::lock_guard lock(pool_->mutex);
+    --pool_->preloading[key];
+    if (decoder) {
+      ++pool_->loaded;
+      pool_->idle[key].push_back(std::move(decoder));
+    }
+  }
+  // Waiting acquires take the decoder, or load their own after a failure.
+  pool_->preloaded.notify_all();
+  if (error) std::rethrow_exception(error);
+  return true;
 }
 
 std::int64_t DecoderCache::decodersLoaded() const {

@@ -1,21 +1,24 @@
 #include "platform/sphinx/file_analysis.hpp"
 
-#include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <vector>
 
+#include "concurrency/ordered_pool.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder_samples.hpp"
+#include "platform/sphinx/utterance_decoding.hpp"
 #include "platform/sphinx/utterance_splitter.hpp"
 
 namespace tolva::sphinx {
 namespace {
 
 constexpr double chunkSeconds = 0.5;
+// Utterances in flight per decoder: enough that a decoder finishing a short
+// one finds the next waiting while another works on a long one.
+constexpr std::size_t utterancesPerDecoder = 3;
 
-constexpr std::int64_t samplesPerFrame = Decoder::sampleRate / Decoder::framesPerSecond;
-
-double secondsAt(std::int64_t sample) { return static_cast<double>(sample) / Decoder::sampleRate; }
+using UtterancePool = OrderedPool<Utterance, std::optional<TranscriberResult>>;
 
 PcmBuffer makeChunkBuffer(const AudioFormat& format) {
   double frames = std::isfinite(format.sampleRate) ? std::ceil(format.sampleRate * chunkSeconds) : 0;
@@ -25,74 +28,90 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
   return std::move(*buffer);
 }
 
-class FileDecoding {
+class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  FileDecoding(Decoder& decoder, const ResultSink& sink, std::stop_token stop)
-      : decoder_(decoder), sink_(sink), stop_(std::move(stop)) {}
+  UtteranceWorker(DecoderLease decoder, bool countAlternatives)
+      : decoder_(std::move(decoder)), countAlternatives_(countAlternatives) {}
 
-  void decodeAll(std::vector<Utterance>& utterances) {
-    for (const Utterance& utterance : utterances) {
-      if (stop_.stop_requested()) break;
-      decode(utterance);
+  std::optional<TranscriberResult> run(Utterance& utterance) override {
+    try {
+      return decodeUtterance(*decoder_, utterance, countAlternatives_);
+    } catch (...) {
+      decoder_.discard();  // it may have failed in the middle of an utterance
+      throw;
     }
-    utterances.clear();
   }
 
  private:
-  void decode(const Utterance& utterance) {
-    decoder_.beginAnalysis();  // frames count from the utterance's start
-    decoder_.startUtterance();
-    decoder_.process(utterance.samples, true);
-    decoder_.endUtterance();
-    std::vector<TimedWord> words = decoder_.words();
-    if (words.empty()) return;
-    // Times are counted in samples and divided once, so 8.31 s reads 8.31.
-    std::int64_t end = utterance.startSample + static_cast<std::int64_t>(utterance.samples.size());
-    auto sampleOf = [&](int frame) {
-      return std::min(end, utterance.startSample + std::int64_t{frame} * samplesPerFrame);
-    };
-    TranscriberResult result;
-    result.text = resultText(words);
-    result.range.start = secondsAt(sampleOf(words.front().startFrame));
-    result.range.end = secondsAt(sampleOf(words.back().endFrame));
-    result.alternatives = sink_.wantsAlternatives() ? decoder_.alternativesCount(words, maxAlternatives) : 0;
-    result.isFinal = true;
-    sink_.deliver(result);
+  DecoderLease decoder_;
+  bool countAlternatives_;
+};
+
+// Hands the ready decoder to the first worker and loads one for each later one.
+class WorkerFactory {
+ public:
+  WorkerFactory(FileDecoders& decoders, bool countAlternatives)
+      : decoders_(decoders), countAlternatives_(countAlternatives) {}
+
+  std::unique_ptr<UtterancePool::Worker> operator()() {
+    DecoderLease decoder;
+    {
+      std::lock_guard lock(mutex_);
+      decoder = std::move(decoders_.first);
+    }
+    if (!decoder) decoder = decoders_.load();
+    return std::make_unique<UtteranceWorker>(std::move(decoder), countAlternatives_);
   }
 
-  Decoder& decoder_;
-  const ResultSink& sink_;
-  std::stop_token stop_;
+ private:
+  FileDecoders& decoders_;
+  bool countAlternatives_;
+  std::mutex mutex_;
 };
 
 }  // namespace
 
-std::optional<double> analyzeFile(AudioFile& file, Decoder& decoder, VoiceActivity& detector, const ResultSink& sink,
-                                  std::stop_token stop) {
+std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
+                                  const ResultSink& sink, std::stop_token stop) {
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
+  auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
+  WorkerFactory factory(decoders, sink.wantsAlternatives());
+  UtterancePool pool(
+      threads, threads * utterancesPerDecoder, [&factory] { return factory(); },
+      [&sink](std::optional<TranscriberResult>&& result) {
+        if (result) sink.deliver(*result);
+      },
+      stop);
   DecoderSamples converter;
   UtteranceSplitter splitter(detector);
-  FileDecoding decoding(decoder, sink, stop);
   std::vector<std::int16_t> samples;
   std::vector<Utterance> utterances;
+  auto submitAll = [&] {
+    bool accepted = true;
+    for (Utterance& utterance : utterances) accepted = accepted && pool.submit(std::move(utterance));
+    utterances.clear();
+    return accepted;
+  };
   std::int64_t framesRead = 0;
-  while (!stop.stop_requested()) {
+  bool reading = true;
+  while (reading && !stop.stop_requested()) {
     file.read(buffer, buffer.frameCapacity);
     if (buffer.frameLength == 0) break;
     framesRead += buffer.frameLength;
     samples.clear();
     converter.convert(buffer, samples);
     splitter.push(samples, utterances);
-    decoding.decodeAll(utterances);
+    reading = submitAll();  // false once decoding failed or was stopped
   }
-  if (!stop.stop_requested()) {
+  if (reading && !stop.stop_requested()) {
     samples.clear();
     converter.finish(samples);
     splitter.push(samples, utterances);
     splitter.finish(utterances);
-    decoding.decodeAll(utterances);
+    submitAll();
   }
+  pool.finish();
   if (framesRead == 0) return std::nullopt;
   return static_cast<double>(framesRead) / format.sampleRate;
 }

@@ -1,14 +1,19 @@
 #include "platform/sphinx/sphinx_analyzer.hpp"
 
 #include "platform/platform_error.hpp"
+#include "platform/sphinx/decoding_threads.hpp"
 #include "platform/sphinx/file_analysis.hpp"
 #include "platform/sphinx/voice_activity.hpp"
 
 namespace tolva::sphinx {
 
 SphinxAnalyzer::SphinxAnalyzer(TranscriberModules modules, std::shared_ptr<store::ModelStore> store,
-                               std::shared_ptr<DecoderCache> cache)
-    : modules_(std::move(modules)), store_(std::move(store)), cache_(std::move(cache)), sink_(modules_) {}
+                               std::shared_ptr<DecoderCache> cache, int fileThreads)
+    : modules_(std::move(modules)),
+      store_(std::move(store)),
+      cache_(std::move(cache)),
+      fileThreads_(fileThreads),
+      sink_(modules_) {}
 
 SphinxAnalyzer::~SphinxAnalyzer() {
   cancel_.request_stop();
@@ -38,14 +43,15 @@ store::ModelFiles SphinxAnalyzer::modelFiles() const {
 std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
   begin(Phase::analysingFile);
   if (cancel_.stop_requested()) return std::nullopt;
-  DecoderLease decoder;
   try {
     store::ModelFiles files = modelFiles();
-    decoder = cache_->acquire(files, DecoderKind::wholeUtterance);
+    FileDecoders decoders;
+    decoders.first = cache_->acquire(files, DecoderKind::wholeUtterance);
+    decoders.load = [cache = cache_, files] { return cache->acquire(files, DecoderKind::wholeUtterance); };
+    decoders.threads = fileThreads_ > 0 ? fileThreads_ : decodingThreads();
     VoiceActivity detector(files);
-    return analyzeFile(file, *decoder, detector, sink_, cancel_.get_token());
+    return analyzeFile(file, std::move(decoders), detector, sink_, cancel_.get_token());
   } catch (...) {
-    decoder.discard();  // it may have failed in the middle of an utterance
     sink_.finish(std::current_exception());
     throw;
   }

@@ -3,8 +3,10 @@
 // modules (all of one locale). Creating one is cheap; the model is looked up
 // and a decoder taken from the cache when analysis begins, and a missing or
 // broken model is reported then.
-//   analyzeSequence: file analysis on the calling thread (file_analysis.hpp),
-//                    final results only.
+//   analyzeSequence: file analysis driven from the calling thread
+//                    (file_analysis.hpp) on `fileThreads` decoders, or as
+//                    many as decodingThreads() says when that is 0; final
+//                    results only.
 //   start:           live decoding on the analyzer's own thread
 //                    (live_decoding.hpp), volatile results for modules that
 //                    want them.
@@ -27,7 +29,7 @@ namespace tolva::sphinx {
 class SphinxAnalyzer final : public SpeechAnalyzer {
  public:
   SphinxAnalyzer(TranscriberModules modules, std::shared_ptr<store::ModelStore> store,
-                 std::shared_ptr<DecoderCache> cache);
+                 std::shared_ptr<DecoderCache> cache, int fileThreads = 0);
   ~SphinxAnalyzer() override;
 
   std::optional<double> analyzeSequence(AudioFile& file) override;
@@ -45,6 +47,7 @@ class SphinxAnalyzer final : public SpeechAnalyzer {
   TranscriberModules modules_;
   std::shared_ptr<store::ModelStore> store_;
   std::shared_ptr<DecoderCache> cache_;
+  int fileThreads_;
   ResultSink sink_;
   std::stop_source cancel_;
 

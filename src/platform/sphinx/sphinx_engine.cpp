@@ -1,10 +1,16 @@
 #include "platform/sphinx/sphinx_engine.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
 
+#include "output/log.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder.hpp"
 #include "platform/sphinx/decoder_cache.hpp"
+#include "platform/sphinx/dictation_warm_up.hpp"
 #include "platform/sphinx/sphinx_analyzer.hpp"
 #include "platform/sphinx/sphinx_transcriber.hpp"
 
@@ -13,8 +19,8 @@ namespace {
 
 class SphinxEngine final : public SpeechEngine {
  public:
-  SphinxEngine(std::shared_ptr<store::ModelStore> store, std::shared_ptr<DecoderCache> cache)
-      : store_(std::move(store)), cache_(std::move(cache)) {}
+  SphinxEngine(std::shared_ptr<store::ModelStore> store, std::shared_ptr<DecoderCache> cache, int fileThreads)
+      : store_(std::move(store)), cache_(std::move(cache)), fileThreads_(fileThreads) {}
 
   // The library is linked in; nothing at run time can make it unusable.
   bool isAvailable() override { return true; }
@@ -30,7 +36,7 @@ class SphinxEngine final : public SpeechEngine {
   }
 
   std::shared_ptr<SpeechAnalyzer> makeAnalyzer(const TranscriberModules& modules) override {
-    return std::make_shared<SphinxAnalyzer>(modules, store_, cache_);
+    return std::make_shared<SphinxAnalyzer>(modules, store_, cache_, fileThreads_);
   }
 
   std::optional<AudioFormat> bestAvailableAudioFormat(const TranscriberModules& modules) override {
@@ -45,11 +51,36 @@ class SphinxEngine final : public SpeechEngine {
     return AudioFormat{Decoder::sampleRate, 1, CommonFormat::float32};
   }
 
+  void prepareDictation(const Locale& locale) override {
+    std::lock_guard lock(mutex_);
+    preparations_.emplace_back([store = store_, cache = cache_, locale] { prepare(*store, *cache, locale); });
+  }
+
   AssetInventory& assetInventory() override { return *store_; }
 
  private:
+  // The body of a preparation thread: it touches only what it shares.
+  static void prepare(store::ModelStore& store, DecoderCache& cache, const Locale& locale) {
+    auto started = std::chrono::steady_clock::now();
+    try {
+      std::optional<store::ModelFiles> files = store.installedModel(locale);
+      if (!files) return;
+      bool loaded = cache.preload(*files, DecoderKind::streaming, [](Decoder& decoder) { warmUp(decoder); });
+      std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
+      log("speech.dictationPrepared", {{"locale", locale.identifier()}, {"loaded", loaded}, {"ms", took.count()}});
+    } catch (...) {
+      log("speech.dictationPrepareFailed",
+          {{"locale", locale.identifier()}, {"error", describe(std::current_exception())}});
+    }
+  }
+
   std::shared_ptr<store::ModelStore> store_;
   std::shared_ptr<DecoderCache> cache_;
+  int fileThreads_;
+  std::mutex mutex_;
+  // Joined when the engine goes, after their load (in tests); the shipped tool
+  // never destroys its engine, so its exit never waits for one.
+  std::vector<std::jthread> preparations_;
 };
 
 }  // namespace
@@ -59,10 +90,10 @@ std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore
 }
 
 std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore> store,
-                                               std::shared_ptr<DecoderCache> cache) {
+                                               std::shared_ptr<DecoderCache> cache, int fileDecodingThreads) {
   if (!store) throw PlatformError("the speech engine needs a model store");
   if (!cache) cache = std::make_shared<DecoderCache>();
-  return std::make_unique<SphinxEngine>(std::move(store), std::move(cache));
+  return std::make_unique<SphinxEngine>(std::move(store), std::move(cache), fileDecodingThreads);
 }
 
 }  // namespace tolva::sphinx

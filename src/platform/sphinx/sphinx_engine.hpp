@@ -19,8 +19,9 @@ class DecoderCache;
 
 std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore> store);
 
-// The same with a decoder cache the caller keeps, to share it or look into it.
+// The same with a decoder cache the caller keeps, to share it or look into it,
+// and a set number of decoders for file analysis (0: decodingThreads()).
 std::unique_ptr<SpeechEngine> makeSphinxEngine(std::unique_ptr<store::ModelStore> store,
-                                               std::shared_ptr<DecoderCache> cache);
+                                               std::shared_ptr<DecoderCache> cache, int fileDecodingThreads = 0);
 
 }  // namespace tolva::sphinx

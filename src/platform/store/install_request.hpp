@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/speech.hpp"
+#include "platform/store/archive_tools.hpp"
 #include "platform/store/catalog_entry.hpp"
 #include "platform/store/store_layout.hpp"
 
@@ -30,7 +31,7 @@ class ByteProgress final : public InstallProgress {
 class ModelInstallRequest final : public AssetInstallationRequest {
  public:
   // entries: the models to install, each one a download (not a system model).
-  ModelInstallRequest(StoreLayout layout, std::vector<CatalogEntry> entries);
+  ModelInstallRequest(StoreLayout layout, std::vector<CatalogEntry> entries, ArchiveToolsProvider archiveTools);
   const InstallProgress& progress() const override { return progress_; }
   // Installs every entry in order; throws PlatformError on the first failure.
   // Models installed before the failure stay installed.
@@ -39,6 +40,7 @@ class ModelInstallRequest final : public AssetInstallationRequest {
  private:
   StoreLayout layout_;
   std::vector<CatalogEntry> entries_;
+  ArchiveToolsProvider archiveTools_;
   ByteProgress progress_;
 };
 

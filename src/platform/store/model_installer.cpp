@@ -8,8 +8,6 @@
 
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/store/archive_download.hpp"
-#include "platform/store/archive_extractor.hpp"
 #include "platform/store/file_lock.hpp"
 #include "platform/store/model_manifest.hpp"
 #include "platform/store/reservations.hpp"
@@ -76,11 +74,11 @@ void moveIntoPlace(const StoreLayout& layout, const Locale& locale, const fs::pa
   syncDirectory(layout.models());
 }
 
-void unpack(const CatalogEntry& entry, const fs::path& archive, const fs::path& model) {
+void unpack(const ArchiveTools& tools, const CatalogEntry& entry, const fs::path& archive, const fs::path& model) {
   std::error_code error;
   fs::create_directory(model, error);
   if (error) throw PlatformError("cannot create " + model.string() + ": " + error.message());
-  extractArchive(archive, model, maximumUnpackedBytes(entry.size));
+  tools.extractArchive(archive, model, maximumUnpackedBytes(entry.size));
   fs::remove(archive, error);  // frees the space before the model moves in
   checkModelFiles(model, entry.files);
   writeManifest(model, entry);
@@ -88,7 +86,7 @@ void unpack(const CatalogEntry& entry, const fs::path& archive, const fs::path& 
 
 }  // namespace
 
-void installModel(const StoreLayout& layout, const CatalogEntry& entry,
+void installModel(const StoreLayout& layout, const CatalogEntry& entry, const ArchiveToolsProvider& archiveTools,
                   const std::function<void(std::int64_t)>& onBytes) {
   if (entry.system) {
     if (systemModelPresent(entry.files)) return;
@@ -100,13 +98,14 @@ void installModel(const StoreLayout& layout, const CatalogEntry& entry,
     log("store.install.alreadyInstalled", {{"locale", entry.locale.identifier()}});
     return;
   }
+  const ArchiveTools& tools = archiveTools();
   StagingDir staging(layout, entry.locale);
   fs::path archive = staging.path() / "archive";
   log("store.download.begin", {{"locale", entry.locale.identifier()}, {"url", entry.url}, {"size", entry.size}});
-  DownloadedArchive downloaded = downloadArchive(entry.url, archive, entry.size, onBytes);
+  DownloadedArchive downloaded = tools.downloadArchive(entry.url, archive, entry.size, onBytes);
   verify(entry, downloaded);
   fs::path model = staging.path() / "model";
-  unpack(entry, archive, model);
+  unpack(tools, entry, archive, model);
   moveIntoPlace(layout, entry.locale, model, staging);
   log("store.install.done", {{"locale", entry.locale.identifier()}, {"path", layout.modelDir(entry.locale).string()}});
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/store/archive_tools.hpp"
 #include "platform/store/catalog_entry.hpp"
 #include "platform/store/store_layout.hpp"
 
@@ -20,9 +21,10 @@ namespace tolva::store {
 // downloads after it. A kill at any point leaves models/ as it was; the
 // staging directory it leaves is removed by the next store that opens.
 //
+// The archive tools are asked for only when there is something to download.
 // onBytes gets the downloaded byte count. Throws PlatformError saying what
 // went wrong; the store is then unchanged.
-void installModel(const StoreLayout& layout, const CatalogEntry& entry,
+void installModel(const StoreLayout& layout, const CatalogEntry& entry, const ArchiveToolsProvider& archiveTools,
                   const std::function<void(std::int64_t)>& onBytes);
 
 }  // namespace tolva::store

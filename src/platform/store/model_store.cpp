@@ -18,8 +18,11 @@ namespace {
 // flock, and the catalog is immutable, so any thread may call.
 class LinuxModelStore final : public ModelStore {
  public:
-  explicit LinuxModelStore(StoreLayout layout)
-      : layout_(std::move(layout)), catalog_(Catalog::load(layout_)), reservations_(layout_) {
+  LinuxModelStore(StoreLayout layout, ArchiveToolsProvider archiveTools)
+      : layout_(std::move(layout)),
+        archiveTools_(std::move(archiveTools)),
+        catalog_(Catalog::load(layout_)),
+        reservations_(layout_) {
     removeLeftovers(layout_);
   }
 
@@ -92,7 +95,7 @@ class LinuxModelStore final : public ModelStore {
       missing.push_back(entry);
     }
     if (missing.empty()) return nullptr;
-    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing));
+    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing), archiveTools_);
   }
 
  private:
@@ -123,12 +126,15 @@ class LinuxModelStore final : public ModelStore {
   }
 
   const StoreLayout layout_;
+  const ArchiveToolsProvider archiveTools_;
   const Catalog catalog_;
   Reservations reservations_;
 };
 
 }  // namespace
 
-std::unique_ptr<ModelStore> makeModelStore() { return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment()); }
+std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools) {
+  return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment(), std::move(archiveTools));
+}
 
 }  // namespace tolva::store

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/speech.hpp"
+#include "platform/store/archive_tools.hpp"
 
 namespace tolva::store {
 
@@ -36,7 +37,8 @@ class ModelStore : public AssetInventory {
   virtual std::optional<ModelFiles> installedModel(const Locale& locale) = 0;
 };
 
-// The store over the XDG data directories of the environment.
-std::unique_ptr<ModelStore> makeModelStore();
+// The store over the XDG data directories of the environment; installations
+// reach the archive tools through `archiveTools`.
+std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools);
 
 }  // namespace tolva::store

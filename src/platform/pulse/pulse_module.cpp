@@ -1,0 +1,8 @@
+#include "platform/pulse/pulse_module.hpp"
+
+#include "platform/pulse/pulse_capture.hpp"
+
+extern "C" __attribute__((visibility("default"))) const tolva::pulse::ModuleApi* tolvaPulseModule() {
+  static const tolva::pulse::ModuleApi api{&tolva::pulse::makeCaptureEngine};
+  return &api;
+}

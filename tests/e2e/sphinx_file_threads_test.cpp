@@ -1,0 +1,101 @@
+// File analysis on several decoders at once: the same results as on one, and
+// a cancel that ends it with every decoder back in the cache.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "concurrency/notification.hpp"
+#include "e2e/sphinx_test_engine.hpp"
+#include "platform/sphinx/decoding_threads.hpp"
+
+namespace tolva::sphinx {
+namespace {
+
+using namespace tolva::sphinx::testing;
+
+// The five clips `rounds` times over, each followed by a second of silence:
+// many utterances of different lengths.
+std::unique_ptr<MemoryAudioFile> clipsWithPauses(int rounds) {
+  std::vector<float> samples;
+  for (int round = 0; round < rounds; ++round) {
+    for (const std::string& number : librivoxClipNumbers()) {
+      for (std::int16_t sample : librivoxSamples(number)) samples.push_back(static_cast<float>(sample) / 32768.0f);
+      samples.resize(samples.size() + 16000, 0.0f);
+    }
+  }
+  return std::make_unique<MemoryAudioFile>(AudioFormat{16000, 1, CommonFormat::float32},
+                                           std::vector<std::vector<float>>{std::move(samples)});
+}
+
+TEST(SphinxFileThreads, SegmentsTimesAndTextsAreTheSameForOneTwoAndThreeDecoders) {
+  std::vector<TranscriberResult> reference;
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE("threads=" + std::to_string(threads));
+    Engine engine(threads);
+    auto file = clipsWithPauses(1);
+    auto [collected, last] = transcribe(engine, *file);
+    ASSERT_TRUE(collected.ended);
+    EXPECT_NEAR(last.value_or(-1), file->duration(), 1e-9);
+    // The reader runs far ahead of decoding, so every decoder gets work.
+    EXPECT_EQ(engine.cache->decodersLoaded(), threads);
+    if (threads == 1) {
+      reference = collected.results;
+      ASSERT_GE(reference.size(), 5u) << joinedText(reference);
+      continue;
+    }
+    ASSERT_EQ(collected.results.size(), reference.size()) << joinedText(collected.results);
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+      SCOPED_TRACE(reference[i].text);
+      EXPECT_EQ(collected.results[i].text, reference[i].text);
+      EXPECT_EQ(collected.results[i].range.start, reference[i].range.start);
+      EXPECT_EQ(collected.results[i].range.end, reference[i].range.end);
+      EXPECT_EQ(collected.results[i].alternatives, reference[i].alternatives);
+      EXPECT_TRUE(collected.results[i].isFinal);
+    }
+  }
+}
+
+TEST(SphinxFileThreads, CancelEndsTheAnalysisAndGivesEveryDecoderBack) {
+  Engine engine(2);
+  auto transcriber = engine.transcriber(SpeechPreset::batch());
+  auto analyzer = engine.engine->makeAnalyzer({transcriber});
+  auto file = clipsWithPauses(4);
+  auto returned = std::make_shared<Notification>();
+  std::jthread analysis([analyzer, &file, returned] {
+    try {
+      analyzer->analyzeSequence(*file);
+    } catch (const PlatformError&) {
+    }
+    returned->notify();
+  });
+  auto results = transcriber->results();
+  EXPECT_TRUE(results->next().has_value());  // decoding is under way
+  analyzer->cancelAndFinishNow();
+  // Decoders finish the utterance they hold (a few seconds of audio each).
+  ASSERT_TRUE(returned->waitFor(120s)) << "analyzeSequence still runs after the cancel";
+  analysis.join();
+  EXPECT_TRUE(collect(*results, 10s).ended);
+  EXPECT_LE(engine.cache->decodersLoaded(), 2);
+
+  MemoryAudioFile clip = readWav(clipPath(0));  // a decoder given back serves the next analysis
+  auto [next, last] = transcribe(engine, clip);
+  EXPECT_FALSE(next.results.empty());
+}
+
+TEST(SphinxFileThreads, TheVariableTakesWholeCountsFromOneToTheMaximum) {
+  struct Case {
+    const char* value;
+    std::optional<int> count;
+  };
+  for (Case c : {Case{"1", 1}, Case{"3", 3}, Case{"064", 64}, Case{"0", std::nullopt}, Case{"65", std::nullopt},
+                 Case{"-2", std::nullopt}, Case{"+2", std::nullopt}, Case{"2 ", std::nullopt},
+                 Case{"two", std::nullopt}, Case{"", std::nullopt}, Case{"99999999999", std::nullopt}}) {
+    EXPECT_EQ(parseDecodingThreads(c.value), c.count) << '"' << c.value << '"';
+  }
+  EXPECT_GE(onlineProcessors(), 1);
+}
+
+}  // namespace
+}  // namespace tolva::sphinx
