@@ -9,6 +9,7 @@
 
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/sphinx_library.hpp"
+#include "platform/sphinx/sphinx_options.hpp"
 
 namespace tolva::sphinx {
 
@@ -37,20 +38,23 @@ void requireFile(const std::string& path, const char* what) {
   }
 }
 
-cmd_ln_t* makeConfig(const store::ModelFiles& files, DecoderKind kind) {
-  bool streaming = kind == DecoderKind::streaming;
-  // Whole utterances skip the flat-lexicon second pass: on the librivox clips,
-  // alone and joined, it cost time and added word errors; on synthetic speech
-  // it made no consistent difference. For streaming the evidence was mixed, so
-  // the library's default stays.
-  // Live audio must be decoded faster than it arrives, on a loaded machine
-  // too: capping the active HMMs per frame bounds the work a noisy frame can
-  // cause. At 5000 (the library allows 30000) the librivox clips decode a
-  // third faster with the same words; at 3000 words start to go.
-  return cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-lm", files.languageModel.c_str(),
-                     "-dict", files.dictionary.c_str(), "-remove_silence", streaming ? "yes" : "no", "-fwdflat",
-                     streaming ? "yes" : "no", "-maxhmmpf", streaming ? "5000" : "30000", "-logfn", "/dev/null",
-                     nullptr);
+cmd_ln_t* makeConfig(const store::ModelFiles& files, DecoderKind kind, const DecoderSettings& settings) {
+  auto yesNo = [](bool value) { return std::string(value ? "yes" : "no"); };
+  SphinxOptions options{{"-hmm", files.acousticModel},
+                        {"-lm", files.languageModel},
+                        {"-dict", files.dictionary},
+                        {"-remove_silence", yesNo(kind == DecoderKind::streaming)},
+                        {"-fwdflat", yesNo(settings.fwdflat)},
+                        {"-bestpath", yesNo(settings.bestpath)},
+                        {"-beam", optionNumber(settings.beam)},
+                        {"-wbeam", optionNumber(settings.wbeam)},
+                        {"-pbeam", optionNumber(settings.pbeam)},
+                        {"-lw", optionNumber(settings.lw)},
+                        {"-wip", optionNumber(settings.wip)},
+                        {"-maxhmmpf", std::to_string(settings.maxhmmpf)},
+                        {"-logfn", "/dev/null"}};
+  for (auto& option : voiceOptions(settings.voice)) options.push_back(std::move(option));
+  return parseOptions(options);
 }
 
 void check(int status, const char* what) {
@@ -59,14 +63,15 @@ void check(int status, const char* what) {
 
 }  // namespace
 
-std::unique_ptr<Decoder> Decoder::load(const store::ModelFiles& files, DecoderKind kind) {
+std::unique_ptr<Decoder> Decoder::load(const store::ModelFiles& files, DecoderKind kind,
+                                       const DecoderSettings& settings) {
   requireFile(files.acousticModel, "acoustic model");
   requireFile(files.languageModel, "language model");
   requireFile(files.dictionary, "dictionary");
   auto native = std::make_unique<Native>();
   {
     auto library = enterLibrary();
-    native->config = makeConfig(files, kind);
+    native->config = makeConfig(files, kind, settings);
     if (native->config) native->decoder = ps_init(native->config);
   }
   if (!native->decoder) {

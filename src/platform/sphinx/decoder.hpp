@@ -12,19 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/sphinx/decoder_settings.hpp"
 #include "platform/sphinx/hypothesis_text.hpp"
 #include "platform/store/model_store.hpp"
 
 namespace tolva::sphinx {
-
-enum class DecoderKind {
-  // Every frame is decoded, so frame numbers are audio time; file analysis
-  // hands over one utterance at a time, normalised over the whole utterance.
-  wholeUtterance,
-  // The front end drops silence and reports whether speech is running, for
-  // live dictation (-remove_silence yes).
-  streaming,
-};
 
 class Decoder {
  public:
@@ -32,7 +24,8 @@ class Decoder {
   static constexpr int framesPerSecond = 100;
 
   // Throws PlatformError naming what could not be loaded.
-  static std::unique_ptr<Decoder> load(const store::ModelFiles& files, DecoderKind kind);
+  static std::unique_ptr<Decoder> load(const store::ModelFiles& files, DecoderKind kind,
+                                       const DecoderSettings& settings);
   ~Decoder();
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;

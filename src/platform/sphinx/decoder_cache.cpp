@@ -61,7 +61,8 @@ void DecoderLease::giveBack() {
   surplus.reset();
 }
 
-DecoderCache::DecoderCache() : pool_(std::make_shared<DecoderLease::Pool>()) {}
+DecoderCache::DecoderCache(SphinxSettings settings)
+    : settings_(std::move(settings)), pool_(std::make_shared<DecoderLease::Pool>()) {}
 
 DecoderLease DecoderCache::acquire(const store::ModelFiles& files, DecoderKind kind) {
   std::string key = cacheKey(files, kind);
@@ -77,7 +78,7 @@ DecoderLease DecoderCache::acquire(const store::ModelFiles& files, DecoderKind k
     }
   }
   // Loading runs outside the pool's lock, so other keys are not held up.
-  std::unique_ptr<Decoder> decoder = Decoder::load(files, kind);
+  std::unique_ptr<Decoder> decoder = Decoder::load(files, kind, settings_.of(kind));
   {
     std::lock_guard lock(pool_->mutex);
     ++pool_->loaded;
@@ -96,7 +97,7 @@ bool DecoderCache::preload(const store::ModelFiles& files, DecoderKind kind,
   std::unique_ptr<Decoder> decoder;
   std::exception_ptr error;
   try {
-    decoder = Decoder::load(files, kind);
+    decoder = Decoder::load(files, kind, settings_.of(kind));
     if (warm) warm(*decoder);
   } catch (...) {
     error = std::current_exception();

@@ -1,6 +1,7 @@
 #pragma once
 // DecoderCache: loaded decoders kept for reuse within the process, keyed by
-// model files and decoder kind, because loading one costs about 0.2 s.
+// model files and decoder kind, because loading one costs about 0.2 s. All of
+// them are loaded with the cache's settings.
 //
 // A decoder serves one analysis at a time. acquire() hands out an idle one, or
 // loads another when every decoder of that key is busy: a second concurrent
@@ -62,7 +63,9 @@ class DecoderCache {
  public:
   static constexpr std::size_t maxIdlePerKey = 1;
 
-  DecoderCache();
+  explicit DecoderCache(SphinxSettings settings = {});
+
+  const SphinxSettings& settings() const { return settings_; }
 
   // A decoder for the model, ready for Decoder::beginAnalysis(). Throws
   // PlatformError when the model cannot be loaded.
@@ -78,6 +81,7 @@ class DecoderCache {
   std::int64_t decodersLoaded() const;
 
  private:
+  SphinxSettings settings_;
   std::shared_ptr<DecoderLease::Pool> pool_;
 };
 

@@ -72,7 +72,8 @@ class WorkerFactory {
 }  // namespace
 
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
-                                  const ResultSink& sink, std::stop_token stop) {
+                                  const SplitterSettings& splitting, const ResultSink& sink,
+                                  std::stop_token stop) {
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
@@ -84,7 +85,7 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
       },
       stop);
   DecoderSamples converter;
-  UtteranceSplitter splitter(detector);
+  UtteranceSplitter splitter(detector, splitting);
   std::vector<std::int16_t> samples;
   std::vector<Utterance> utterances;
   auto submitAll = [&] {

@@ -36,11 +36,13 @@ struct FileDecoders {
   int threads = 1;
 };
 
-// Analyses `file`, delivering results to `sink` as utterances are decoded.
+// Analyses `file`, cutting it where `detector` hears pauses, and delivers
+// results to `sink` as utterances are decoded.
 // A stop request ends reading and decoding between utterances; every decoding
 // thread has ended when this returns. Returns the time of the end of the last
 // sample read, or nothing when the file had none. Throws PlatformError.
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
-                                  const ResultSink& sink, std::stop_token stop);
+                                  const SplitterSettings& splitting, const ResultSink& sink,
+                                  std::stop_token stop);
 
 }  // namespace tolva::sphinx

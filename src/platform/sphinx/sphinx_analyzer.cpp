@@ -49,8 +49,9 @@ std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
     decoders.first = cache_->acquire(files, DecoderKind::wholeUtterance);
     decoders.load = [cache = cache_, files] { return cache->acquire(files, DecoderKind::wholeUtterance); };
     decoders.threads = fileThreads_ > 0 ? fileThreads_ : decodingThreads();
-    VoiceActivity detector(files);
-    return analyzeFile(file, std::move(decoders), detector, sink_, cancel_.get_token());
+    const SphinxSettings& settings = cache_->settings();
+    VoiceActivity detector(files, settings.wholeUtterance.voice);
+    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, cancel_.get_token());
   } catch (...) {
     sink_.finish(std::current_exception());
     throw;

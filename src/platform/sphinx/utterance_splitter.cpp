@@ -37,12 +37,12 @@ void UtteranceSplitter::analyseFrame(std::vector<Utterance>& done) {
 
   if (speechEnded) {
     // The detector waited silenceFramesToEnd silent frames: cut halfway back.
-    std::size_t back = VoiceActivity::silenceFramesToEnd / 2;
+    std::size_t back = static_cast<std::size_t>(detector_.silenceFramesToEnd() / 2);
     cutAfter(frameEnergy_.size() > back ? frameEnergy_.size() - back : frameEnergy_.size(), done);
-  } else if (frameEnergy_.size() >= maxFrames) {
+  } else if (frameEnergy_.size() >= settings_.maxFrames) {
     cutAfter(quietestFrameInSecondHalf() + 1, done);
-  } else if (!regionHasSpeech_ && frameEnergy_.size() >= 2 * leadFrames) {
-    dropFrames(frameEnergy_.size() - leadFrames);
+  } else if (!regionHasSpeech_ && frameEnergy_.size() >= 2 * settings_.leadFrames) {
+    dropFrames(frameEnergy_.size() - settings_.leadFrames);
   }
 }
 

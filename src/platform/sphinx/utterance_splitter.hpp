@@ -5,7 +5,7 @@
 // utterance keeps some silence around its speech; at most leadFrames..2x
 // leadFrames of silence are kept before speech starts. An utterance that runs
 // on for maxFrames without a pause is cut at its quietest frame in its second
-// half. Stretches without speech are dropped.
+// half (SplitterSettings). Stretches without speech are dropped.
 //
 // Thread contract: one thread at a time.
 
@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/sphinx/decoder_settings.hpp"
 #include "platform/sphinx/voice_activity.hpp"
 
 namespace tolva::sphinx {
@@ -24,11 +25,8 @@ struct Utterance {
 
 class UtteranceSplitter {
  public:
-  static constexpr int framesPerSecond = 100;
-  static constexpr std::size_t maxFrames = 30 * framesPerSecond;
-  static constexpr std::size_t leadFrames = 50;
-
-  explicit UtteranceSplitter(VoiceActivity& detector) : detector_(detector) {}
+  UtteranceSplitter(VoiceActivity& detector, const SplitterSettings& settings)
+      : detector_(detector), settings_(settings) {}
 
   // Feeds samples; appends the utterances they complete.
   void push(std::span<const std::int16_t> samples, std::vector<Utterance>& done);
@@ -43,6 +41,7 @@ class UtteranceSplitter {
   std::size_t quietestFrameInSecondHalf() const;
 
   VoiceActivity& detector_;
+  SplitterSettings settings_;
   std::int64_t regionStart_ = 0;      // stream position of region_[0]
   std::vector<std::int16_t> region_;  // samples of the utterance being collected
   std::vector<double> frameEnergy_;   // per analysed whole frame of region_

@@ -7,6 +7,7 @@
 
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/sphinx_library.hpp"
+#include "platform/sphinx/sphinx_options.hpp"
 
 namespace tolva::sphinx {
 namespace {
@@ -29,9 +30,12 @@ struct VoiceActivity::Native {
   }
 };
 
-VoiceActivity::VoiceActivity(const store::ModelFiles& files) : native_(std::make_unique<Native>()) {
+VoiceActivity::VoiceActivity(const store::ModelFiles& files, const VoiceActivitySettings& settings)
+    : native_(std::make_unique<Native>()), silenceFramesToEnd_(settings.silenceFramesToEnd) {
   auto library = enterLibrary();
-  native_->config = cmd_ln_init(nullptr, ps_args(), TRUE, "-remove_silence", "yes", "-logfn", "/dev/null", nullptr);
+  SphinxOptions options{{"-remove_silence", "yes"}, {"-logfn", "/dev/null"}};
+  for (auto& option : voiceOptions(settings)) options.push_back(std::move(option));
+  native_->config = parseOptions(options);
   std::string parameters = files.acousticModel + "/feat.params";
   std::error_code error;
   if (native_->config && std::filesystem::exists(parameters, error)) {

@@ -1,0 +1,95 @@
+// tolva-eval-decode: the real PocketSphinx engine over many files in one
+// process, with settings from the command line, for the evaluation harness.
+// Batch mode runs a file analysis as `transcribe` does; dictation mode feeds
+// the file in chunks of --chunk-ms into a live analysis as `listen` replay
+// does, without pausing between chunks (decoding does not depend on timing).
+//
+// usage: tolva-eval-decode --mode batch|dictation [--chunk-ms N] [name=value ...]
+//        tolva-eval-decode --print-settings [name=value ...]
+// Reads audio paths from standard input, one per line; writes one JSON line
+// per file: {"path","text","audioSec","cpuSec"} or {"path","error"}.
+
+#include <time.h>
+
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "decode_modes.hpp"
+#include "platform/sphinx/decoder_cache.hpp"
+#include "platform/sphinx/sphinx_engine.hpp"
+#include "platform/store/model_store.hpp"
+#include "settings_arguments.hpp"
+
+namespace {
+
+struct Arguments {
+  std::string mode = "batch";
+  std::int64_t chunkMs = 100;
+  bool printSettings = false;
+  std::vector<std::string> settingWords;
+};
+
+Arguments parseArguments(int argc, char** argv) {
+  Arguments arguments;
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--mode" && i + 1 < argc) {
+      arguments.mode = argv[++i];
+    } else if (word == "--chunk-ms" && i + 1 < argc) {
+      arguments.chunkMs = std::stoll(argv[++i]);
+    } else if (word == "--print-settings") {
+      arguments.printSettings = true;
+    } else {
+      arguments.settingWords.push_back(word);
+    }
+  }
+  if (arguments.mode != "batch" && arguments.mode != "dictation") throw std::invalid_argument("unknown mode");
+  if (arguments.chunkMs < 1) throw std::invalid_argument("--chunk-ms must be at least 1");
+  return arguments;
+}
+
+double processCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments arguments;
+  tolva::sphinx::SphinxSettings settings;
+  try {
+    arguments = parseArguments(argc, argv);
+    tolva::bench::applySettingWords(arguments.settingWords, settings);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tolva-eval-decode: %s\n", error.what());
+    return 2;
+  }
+  if (arguments.printSettings) {
+    for (const std::string& word : tolva::bench::settingWords(settings)) std::printf("%s\n", word.c_str());
+    return 0;
+  }
+  auto cache = std::make_shared<tolva::sphinx::DecoderCache>(settings);
+  auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(), cache);
+  tolva::bench::FileDecoder decoder(*engine, arguments.mode == "dictation", arguments.chunkMs);
+  for (std::string path; std::getline(std::cin, path);) {
+    if (path.empty()) continue;
+    nlohmann::json line{{"path", path}};
+    try {
+      double cpuBefore = processCpuSeconds();
+      tolva::bench::Decoded decoded = decoder.decode(path);
+      line["text"] = decoded.text;
+      line["audioSec"] = decoded.audioSeconds;
+      line["cpuSec"] = processCpuSeconds() - cpuBefore;
+    } catch (const std::exception& error) {
+      line["error"] = error.what();
+    }
+    std::cout << line.dump() << std::endl;
+  }
+  return 0;
+}

@@ -1,0 +1,172 @@
+// Recognition guard: the word error rate of the real engine, as transcribe and
+// listen replay drive it, on a small fixed set: the librivox clips and 20
+// sentences of the evaluation's test half (every 8th), spoken at test time by
+// Festival's two voices in turn. Speech synthesis and recognition are
+// deterministic, so the rates are fixed for a given engine and settings; the
+// bounds sit a few points above today's figures, and a change that makes
+// recognition worse fails here. bench/eval/run.py measures the full sets.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decode_modes.hpp"
+#include "platform/sphinx/sphinx_engine.hpp"
+#include "platform/store/model_store.hpp"
+#include "support/librivox_clips.hpp"
+#include "support/temp_dir.hpp"
+
+namespace tolva {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tolva::test;
+
+// Today's figures plus 3 points; each test records its figures as properties.
+// transcribe: 22/208 generated (10.6%), 19/71 clips (26.8%)
+constexpr double generatedBatchBound = 0.136;
+constexpr double clipsBatchBound = 0.298;
+// listen replay in 20 ms chunks: 31/208 generated (14.9%), 24/71 clips (33.8%)
+constexpr double generatedDictationBound = 0.179;
+constexpr double clipsDictationBound = 0.368;
+
+struct Spoken {
+  fs::path wav;
+  std::vector<std::string> reference;
+};
+
+std::vector<std::string> guardSentences() {
+  std::ifstream file(fs::path(TOLVA_SOURCE_DIR) / "bench/eval/sentences/test.txt");
+  std::vector<std::string> picked;
+  std::size_t index = 0;
+  for (std::string line; std::getline(file, line) && picked.size() < 20; ++index) {
+    if (index % 8 == 0) picked.push_back(line);
+  }
+  return picked;
+}
+
+std::string schemeString(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// Speaks sentences i = 0, 2, ... with the HTS voice and 1, 3, ... with the
+// diphone voice, one Festival process per voice (the bytes text2wave writes),
+// resampled to 16 kHz mono 16-bit with sox as the evaluation does.
+std::vector<Spoken> speak(const std::vector<std::string>& sentences, const fs::path& dir) {
+  const std::map<int, std::string> voices{{0, "voice_cmu_us_slt_arctic_hts"}, {1, "voice_kal_diphone"}};
+  std::vector<Spoken> spoken;
+  for (const auto& [parity, voice] : voices) {
+    std::string script = "(" + voice + ")\n";
+    for (std::size_t i = parity; i < sentences.size(); i += 2) {
+      fs::path raw = dir / ("raw-" + std::to_string(i) + ".wav");
+      script += "(utt.save.wave (utt.synth (Utterance Text " + schemeString(sentences[i]) + ")) " +
+                schemeString(raw.string()) + " 'riff)\n";
+    }
+    fs::path scheme = dir / ("speak-" + std::to_string(parity) + ".scm");
+    std::ofstream(scheme) << script;
+    std::string festival = "festival --pipe < " + scheme.string() + " > /dev/null 2>&1";
+    if (std::system(festival.c_str()) != 0) return {};
+  }
+  for (std::size_t i = 0; i < sentences.size(); ++i) {
+    fs::path raw = dir / ("raw-" + std::to_string(i) + ".wav");
+    fs::path wav = dir / ("sentence-" + std::to_string(i) + ".wav");
+    std::string sox = "sox -R -D " + raw.string() + " -r 16000 -c 1 -b 16 " + wav.string();
+    if (std::system(sox.c_str()) != 0) return {};
+    spoken.push_back({wav, wordsOf(sentences[i])});
+  }
+  return spoken;
+}
+
+// The guard's audio, made once for all its tests.
+class RecognitionGuard : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    std::vector<std::string> sentences = guardSentences();
+    ASSERT_EQ(sentences.size(), 20u);
+    for (const std::string& sentence : sentences) {
+      // Scoring here only folds case and punctuation; the evaluation's
+      // spoken-form table is not needed for these sentences.
+      ASSERT_EQ(sentence.find_first_of("0123456789"), std::string::npos) << sentence;
+    }
+    generated_ = speak(sentences, dir_->path());
+    ASSERT_EQ(generated_.size(), 20u) << "festival or sox failed";
+  }
+
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(generated_.size(), 20u);
+    // The store looks into XDG_DATA_HOME; keep it out of the real one.
+    const char* home = getenv("XDG_DATA_HOME");
+    savedHome_ = home ? std::optional<std::string>(home) : std::nullopt;
+    setenv("XDG_DATA_HOME", (dir_->path() / "data").c_str(), 1);
+    engine_ = sphinx::makeSphinxEngine(store::makeModelStore());
+  }
+
+  void TearDown() override {
+    engine_.reset();
+    savedHome_ ? setenv("XDG_DATA_HOME", savedHome_->c_str(), 1) : unsetenv("XDG_DATA_HOME");
+  }
+
+  struct Rate {
+    std::size_t errors = 0;
+    std::size_t words = 0;
+    double value() const { return static_cast<double>(errors) / static_cast<double>(words); }
+  };
+
+  // Word error rates over the generated sentences and over the clips.
+  std::pair<Rate, Rate> rates(bool dictation, std::int64_t chunkMs) {
+    bench::FileDecoder decoder(*engine_, dictation, chunkMs);
+    Rate generated;
+    for (const Spoken& one : generated_) {
+      generated.errors += wordErrors(one.reference, wordsOf(decoder.decode(one.wav.string()).text));
+      generated.words += one.reference.size();
+    }
+    Rate clips;
+    for (const std::string& number : librivoxClipNumbers()) {
+      auto reference = librivoxReference(number);
+      clips.errors += wordErrors(reference, wordsOf(decoder.decode(librivoxClip(number).string()).text));
+      clips.words += reference.size();
+    }
+    RecordProperty("generatedWordErrorRate", std::to_string(generated.value()));
+    RecordProperty("librivoxWordErrorRate", std::to_string(clips.value()));
+    return {generated, clips};
+  }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline std::vector<Spoken> generated_;
+  std::optional<std::string> savedHome_;
+  std::unique_ptr<SpeechEngine> engine_;
+};
+
+TEST_F(RecognitionGuard, TranscribeStaysWithinItsBounds) {
+  auto [generated, clips] = rates(false, 100);
+  EXPECT_LE(generated.value(), generatedBatchBound) << generated.errors << " errors in " << generated.words << " words";
+  EXPECT_LE(clips.value(), clipsBatchBound) << clips.errors << " errors in " << clips.words << " words";
+}
+
+TEST_F(RecognitionGuard, DictationIn20MsChunksStaysWithinItsBounds) {
+  auto [generated, clips] = rates(true, 20);
+  EXPECT_LE(generated.value(), generatedDictationBound)
+      << generated.errors << " errors in " << generated.words << " words";
+  EXPECT_LE(clips.value(), clipsDictationBound) << clips.errors << " errors in " << clips.words << " words";
+}
+
+}  // namespace
+}  // namespace tolva
