@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "decode_modes.hpp"
+#include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder_cache.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
 #include "platform/store/model_store.hpp"
@@ -75,7 +76,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   auto cache = std::make_shared<tolva::sphinx::DecoderCache>(settings);
-  auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(), cache);
+  // The evaluation reads installed models only: it never downloads one.
+  auto noDownloads = []() -> const tolva::store::ArchiveTools& {
+    throw tolva::PlatformError("tolva-eval-decode downloads no models");
+  };
+  auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(noDownloads), cache);
   tolva::bench::FileDecoder decoder(*engine, arguments.mode == "dictation", arguments.chunkMs);
   for (std::string path; std::getline(std::cin, path);) {
     if (path.empty()) continue;

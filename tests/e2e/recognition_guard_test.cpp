@@ -19,7 +19,7 @@
 
 #include "decode_modes.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
-#include "platform/store/model_store.hpp"
+#include "e2e/model_store_test_support.hpp"
 #include "support/librivox_clips.hpp"
 #include "support/temp_dir.hpp"
 
@@ -116,7 +116,7 @@ class RecognitionGuard : public ::testing::Test {
     const char* home = getenv("XDG_DATA_HOME");
     savedHome_ = home ? std::optional<std::string>(home) : std::nullopt;
     setenv("XDG_DATA_HOME", (dir_->path() / "data").c_str(), 1);
-    engine_ = sphinx::makeSphinxEngine(store::makeModelStore());
+    engine_ = sphinx::makeSphinxEngine(store::test::makeModelStore());
   }
 
   void TearDown() override {
