@@ -17,6 +17,7 @@
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -159,13 +160,16 @@ void PulseCaptureEngine::start() {
 // With the loop's lock held.
 void PulseCaptureEngine::openStream(const AudioFormat& format, std::uint32_t frames) {
   stream_.reset();
-  reblocker_.emplace(format, frames);
+  // Blocks of 10 ms: small enough that the tap hears speech as soon as it
+  // is captured, large enough that a sample-at-a-time writer costs nothing.
+  auto fragment = static_cast<std::uint32_t>(std::clamp(format.sampleRate / 100, 1.0, double(frames)));
+  reblocker_.emplace(format, frames, fragment);
   RecordStream::Callbacks callbacks;
   callbacks.data = [this](const void* bytes, std::size_t size) {
     reblocker_->push(bytes, size, [this](const PcmBuffer& buffer) { deliver(buffer); });
   };
   callbacks.ended = [this] { halt(); };
-  stream_ = std::make_unique<RecordStream>(*loop_, context_, source_.name, format, frames, std::move(callbacks));
+  stream_ = std::make_unique<RecordStream>(*loop_, context_, source_.name, format, fragment, std::move(callbacks));
 }
 
 void PulseCaptureEngine::stop() {

@@ -7,8 +7,9 @@
 
 namespace tolva::pulse {
 
-TapReblocker::TapReblocker(const AudioFormat& format, std::uint32_t bufferFrames)
-    : frameBytes_(sizeof(float) * format.channelCount) {
+TapReblocker::TapReblocker(const AudioFormat& format, std::uint32_t bufferFrames, std::uint32_t flushFrames)
+    : flushFrames_(std::clamp<std::uint32_t>(flushFrames, 1, std::max<std::uint32_t>(bufferFrames, 1))),
+      frameBytes_(sizeof(float) * format.channelCount) {
   auto buffer = PcmBuffer::make(format, bufferFrames);
   if (!buffer || bufferFrames == 0) throw PlatformError("unsupported tap format " + formatDescription(format));
   buffer_ = std::move(*buffer);
@@ -23,16 +24,21 @@ void TapReblocker::push(const void* bytes, std::size_t size, const Deliver& deli
     partialFrame_.insert(partialFrame_.end(), data, data + missing);
     data += missing;
     size -= missing;
-    if (partialFrame_.size() < frameBytes_) return;
-    std::memcpy(frame.data(), partialFrame_.data(), frameBytes_);
-    partialFrame_.clear();
-    appendFrame(frame.data(), deliver);
+    if (partialFrame_.size() == frameBytes_) {
+      std::memcpy(frame.data(), partialFrame_.data(), frameBytes_);
+      partialFrame_.clear();
+      appendFrame(frame.data(), deliver);
+    }
   }
   for (; size >= frameBytes_; data += frameBytes_, size -= frameBytes_) {
     std::memcpy(frame.data(), data, frameBytes_);  // the server's blocks need not be float-aligned
     appendFrame(frame.data(), deliver);
   }
-  partialFrame_.assign(data, data + size);
+  if (size > 0) partialFrame_.assign(data, data + size);
+  if (buffer_.frameLength >= flushFrames_) {
+    deliver(buffer_);
+    buffer_.frameLength = 0;
+  }
 }
 
 void TapReblocker::reset() {
