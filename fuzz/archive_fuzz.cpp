@@ -78,11 +78,6 @@ void unpack(const fs::path& scratch, const store::StoreLayout& layout) {
 }  // namespace
 }  // namespace tolva::fuzz
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tolva::fuzz::initializeFuzzSupport();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tolva::fuzz;
   const fs::path& scratch = scratchDirectory();

@@ -60,11 +60,6 @@ void readAll(AudioFile& file) {
 }  // namespace
 }  // namespace tolva::fuzz
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tolva::fuzz::initializeFuzzSupport();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tolva::fuzz;
   auto path = scratchDirectory() / "input";

@@ -91,11 +91,6 @@ void checkLoaded(const std::string& text, const std::optional<std::vector<Catalo
 }  // namespace
 }  // namespace tolva::fuzz
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tolva::fuzz::initializeFuzzSupport();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tolva::fuzz;
   std::string text(reinterpret_cast<const char*>(data), size);

@@ -146,11 +146,6 @@ void checkText(const std::optional<std::string>& text, const Built& built, bool 
 }  // namespace
 }  // namespace tolva::fuzz
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tolva::fuzz::initializeFuzzSupport();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tolva::fuzz;
   FuzzedDataProvider in(data, size);
