@@ -71,6 +71,10 @@ const std::vector<DecoderField>& decoderFields() {
       voiceField("vad.start", &V::speechFramesToStart),
       voiceField("vad.before", &V::framesBeforeSpeech),
       voiceField("vad.end", &V::silenceFramesToEnd),
+      {"mean.prior", [](DecoderSettings& d, std::string_view v) { d.mean.priorFrames = parseNumber<int>(v); },
+       [](const DecoderSettings& d) { return std::to_string(d.mean.priorFrames); }},
+      {"mean.refresh", [](DecoderSettings& d, std::string_view v) { d.mean.refreshEachPiece = parseYesNo(v); },
+       [](const DecoderSettings& d) { return yesNo(d.mean.refreshEachPiece); }},
   };
   return fields;
 }

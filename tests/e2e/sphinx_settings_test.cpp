@@ -39,6 +39,8 @@ TEST(SphinxSettings, RefusesValuesNoDecoderRunsWith) {
        "streaming decoder: frames to start"},
       {"one silent frame", [](SphinxSettings& s) { s.wholeUtterance.voice.silenceFramesToEnd = 1; },
        "whole-utterance decoder: silent frames"},
+      {"no weight for the model's mean", [](SphinxSettings& s) { s.streaming.mean.priorFrames = 0; },
+       "streaming decoder: the weight of the model's cepstral mean"},
       {"no lead", [](SphinxSettings& s) { s.splitter.leadFrames = 0; }, "splitter:"},
       {"utterances shorter than their lead", [](SphinxSettings& s) { s.splitter.maxFrames = 100; }, "splitter:"},
   };
@@ -57,6 +59,7 @@ TEST(SphinxSettings, AcceptsTheEdgesOfTheRanges) {
   settings.streaming.maxhmmpf = -1;
   settings.streaming.voice.threshold = 0;
   settings.streaming.voice.framesBeforeSpeech = 0;
+  settings.streaming.mean.priorFrames = 1;
   settings.splitter.leadFrames = 25;
   settings.splitter.maxFrames = 100;
   EXPECT_EQ(settings.validate(), std::nullopt);

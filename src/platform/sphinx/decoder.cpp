@@ -18,6 +18,7 @@ struct Decoder::Native {
   cmd_ln_t* config = nullptr;
   cmn_t* cepstralMean = nullptr;  // owned by the decoder
   std::vector<mfcc_t> initialMean;
+  CepstralMeanSettings meanSettings;
 
   ~Native() {
     auto library = enterLibrary();
@@ -80,6 +81,7 @@ std::unique_ptr<Decoder> Decoder::load(const store::ModelFiles& files, DecoderKi
   }
   feat_t* features = ps_get_feat(native->decoder);
   native->cepstralMean = features ? features->cmn_struct : nullptr;
+  native->meanSettings = settings.mean;
   if (native->cepstralMean) {
     native->initialMean.resize(native->cepstralMean->veclen);
     cmn_live_get(native->cepstralMean, native->initialMean.data());
@@ -97,7 +99,21 @@ void Decoder::beginAnalysis() {
     ps_end_utt(native_->decoder);
   }
   check(ps_start_stream(native_->decoder), "start a stream");
-  if (native_->cepstralMean) cmn_live_set(native_->cepstralMean, native_->initialMean.data());
+  resetCepstralMean();
+}
+
+void Decoder::resetCepstralMean() {
+  cmn_t* mean = native_->cepstralMean;
+  if (!mean) return;
+  cmn_live_set(mean, native_->initialMean.data());
+  // The running sum holds the model's mean as that many frames of audio.
+  int prior = native_->meanSettings.priorFrames;
+  for (int i = 0; i < mean->veclen; ++i) mean->sum[i] = native_->initialMean[i] * prior;
+  mean->nframe = prior;
+}
+
+void Decoder::refreshCepstralMean() {
+  if (native_->cepstralMean && native_->meanSettings.refreshEachPiece) cmn_live_update(native_->cepstralMean);
 }
 
 void Decoder::startUtterance() {

@@ -42,6 +42,9 @@ class Decoder {
   // Ends the open utterance, if any; its words stay readable until the next one.
   void endUtterance();
   bool inUtterance() const { return inUtterance_; }
+  // Re-estimates the running cepstral mean from the audio so far, when the
+  // settings ask for it; live decoding calls it at fixed points of the stream.
+  void refreshCepstralMean();
   // Whether the voice activity detector hears speech (streaming decoders).
   bool inSpeech();
 
@@ -54,6 +57,7 @@ class Decoder {
  private:
   struct Native;  // the library's objects
   Decoder(std::unique_ptr<Native> native, DecoderKind kind);
+  void resetCepstralMean();
 
   std::unique_ptr<Native> native_;
   DecoderKind kind_;

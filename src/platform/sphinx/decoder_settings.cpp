@@ -27,6 +27,9 @@ std::optional<std::string> validateDecoder(const DecoderSettings& decoder, const
   if (!std::isfinite(decoder.lw) || decoder.lw <= 0) return name + ": the language weight must be above 0";
   if (!std::isfinite(decoder.wip) || decoder.wip <= 0) return name + ": the word insertion penalty must be above 0";
   if (decoder.maxhmmpf != -1 && decoder.maxhmmpf < 100) return name + ": the HMM cap must be -1 or at least 100";
+  if (decoder.mean.priorFrames < 1 || decoder.mean.priorFrames > 10000) {
+    return name + ": the weight of the model's cepstral mean must be 1 to 10000 frames";
+  }
   return validateVoice(decoder.voice, name);
 }
 

@@ -27,6 +27,17 @@ struct VoiceActivitySettings {
   int silenceFramesToEnd = 50;   // silent frames before silence is reported
 };
 
+// The streaming front end's running cepstral mean: the colour and level of
+// the channel, taken off every frame. It starts from the model's own mean,
+// which weighs as much as `priorFrames` frames of audio.
+struct CepstralMeanSettings {
+  int priorFrames = 500;
+  // Re-estimate the mean at every 100 ms of audio. The library itself waits
+  // for 800 frames, so a short sentence on a telephone line is decoded
+  // against the model's clean-speech mean from its first word to its last.
+  bool refreshEachPiece = false;
+};
+
 // The search of one decoder kind. Beams are probabilities relative to the best
 // path (smaller is wider); the weights are the language model's and the word
 // insertion penalty.
@@ -40,6 +51,7 @@ struct DecoderSettings {
   double wip = 0.65;
   int maxhmmpf = 30000;  // active HMMs per frame, -1 for no cap
   VoiceActivitySettings voice;
+  CepstralMeanSettings mean;  // streaming decoders only
 };
 
 // File analysis cuts audio into utterances at the detector's pauses.
@@ -49,22 +61,29 @@ struct SplitterSettings {
 };
 
 struct SphinxSettings {
-  // Whole utterances skip the flat-lexicon second pass: on the librivox clips,
-  // alone and joined, it cost time and added word errors; on synthetic speech
-  // it made no consistent difference. For streaming the evidence was mixed,
-  // so the library's default stays.
+  // Whole utterances take the flat-lexicon second pass: on the evaluation's
+  // dev half it takes one word error in 23 off, most on clean and mildly
+  // noisy speech. Capping the active HMMs per frame at 10000 pays for it, so
+  // a file decodes as fast as it did with one pass.
   DecoderSettings wholeUtterance = [] {
     DecoderSettings settings;
-    settings.fwdflat = false;
+    settings.maxhmmpf = 10000;
     return settings;
   }();
   // Live audio must be decoded faster than it arrives, on a loaded machine
   // too: capping the active HMMs per frame bounds the work a noisy frame can
   // cause. At 5000 (the library's default is 30000) the librivox clips
   // decode a third faster with the same words; at 3000 words start to go.
+  //
+  // Its cepstral mean is re-estimated every 100 ms, the model's mean weighing
+  // as 1 s of audio: on the evaluation's dev half this takes 30% of the
+  // word errors off (telephone band 98% -> 64%, reverberation 44% -> 26%),
+  // at the cost of 1.5 points on the clean HMM voice; a lighter prior does
+  // better on degraded audio but worse still on clean.
   DecoderSettings streaming = [] {
     DecoderSettings settings;
     settings.maxhmmpf = 5000;
+    settings.mean = {.priorFrames = 100, .refreshEachPiece = true};
     return settings;
   }();
   SplitterSettings splitter;

@@ -77,6 +77,7 @@ class LiveDecoding {
 
   void endPiece() {
     pieceFilled_ = 0;
+    decoder_.refreshCepstralMean();
     bool speech = decoder_.inSpeech();
     speechSamples_ = speech ? speechSamples_ + pieceSamples : 0;
     if ((wasInSpeech_ && !speech) || speechSamples_ >= maxSpeechSamples) {
