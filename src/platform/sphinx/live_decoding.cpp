@@ -12,9 +12,10 @@
 namespace tolva::sphinx {
 namespace {
 
-// Audio is decoded as it arrives, but the voice activity is judged, and an
-// utterance ended, only at every 100 ms of audio: at fixed points of the
-// stream, so the final words do not depend on how the caller chunks its audio.
+// Audio is decoded as it arrives, but the voice activity is judged, the
+// cepstral mean re-estimated and an utterance ended only at every 100 ms of
+// audio: at fixed points of the stream, so the final words do not depend on
+// how the caller chunks its audio.
 constexpr std::size_t pieceSamples = Decoder::sampleRate / 10;
 // The partial hypothesis is looked at on every piece boundary and at the end
 // of each arrival, but not more often than this: tiny arrivals (a sample at a
