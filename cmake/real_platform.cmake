@@ -43,15 +43,15 @@ tolva_add_module(tolva-speech-pulse tolva_pulse src/platform/pulse/pulse_module.
   SOURCES ${PULSE_SOURCES} LIBRARIES PkgConfig::PULSE)
 
 set(ARCHIVE_TOOL_SOURCES archive_download.cpp archive_extractor.cpp archive_tools.cpp sha256.cpp)
-list(TRANSFORM ARCHIVE_TOOL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/store/)
-tolva_add_module(tolva-speech-archive tolva_archive src/platform/store/archive_module.cpp
+list(TRANSFORM ARCHIVE_TOOL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/store/install/)
+tolva_add_module(tolva-speech-archive tolva_archive src/platform/store/install/archive_module.cpp
   SOURCES ${ARCHIVE_TOOL_SOURCES} LIBRARIES PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO)
 set(TOLVA_MODULES tolva-speech-ffmpeg tolva-speech-pulse tolva-speech-archive)
 
 # The model store on its own, so that the fuzz targets need no engine; its
 # archive tools are tolva_archive's.
-file(GLOB STORE_SOURCES CONFIGURE_DEPENDS src/platform/store/*.cpp)
-list(REMOVE_ITEM STORE_SOURCES ${ARCHIVE_TOOL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/store/archive_module.cpp)
+file(GLOB_RECURSE STORE_SOURCES CONFIGURE_DEPENDS src/platform/store/*.cpp)
+list(REMOVE_ITEM STORE_SOURCES ${ARCHIVE_TOOL_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/store/install/archive_module.cpp)
 add_library(tolva_store STATIC ${STORE_SOURCES})
 target_link_libraries(tolva_store PUBLIC tolva_core)
 

@@ -14,9 +14,9 @@
 #include <set>
 
 #include "platform/platform_error.hpp"
-#include "platform/store/archive_extractor.hpp"
-#include "platform/store/model_manifest.hpp"
-#include "platform/store/staging_area.hpp"
+#include "platform/store/install/archive_extractor.hpp"
+#include "platform/store/state/model_manifest.hpp"
+#include "platform/store/install/staging_area.hpp"
 #include "support/fuzz_support.hpp"
 
 namespace tolva::fuzz {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <set>
 
-#include "platform/store/catalog.hpp"
+#include "platform/store/catalog/catalog.hpp"
 #include "support/fuzz_support.hpp"
 
 namespace tolva::fuzz {

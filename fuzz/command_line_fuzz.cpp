@@ -15,11 +15,11 @@
 #include <cmath>
 #include <cstdint>
 
-#include "live/command_line.hpp"
-#include "live/command_router.hpp"
-#include "live/live_locale_admission.hpp"
-#include "live/live_whitespace.hpp"
-#include "live/stdin_line_splitter.hpp"
+#include "live/protocol/command_line.hpp"
+#include "live/protocol/command_router.hpp"
+#include "live/session/live_locale_admission.hpp"
+#include "live/session/live_whitespace.hpp"
+#include "live/protocol/stdin_line_splitter.hpp"
 #include "platform/scripted/scripted_platform.hpp"
 #include "support/command_line_oracle.hpp"
 #include "support/event_tape.hpp"

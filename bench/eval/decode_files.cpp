@@ -20,7 +20,7 @@
 
 #include "decode_modes.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder_cache.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
 #include "platform/store/model_store.hpp"
 #include "settings_arguments.hpp"

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "live/analyzer_format_converter.hpp"
-#include "live/live_whitespace.hpp"
-#include "live/replay_source.hpp"
+#include "live/sources/analyzer_format_converter.hpp"
+#include "live/session/live_whitespace.hpp"
+#include "live/sources/replay_source.hpp"
 #include "locale/speech_preset.hpp"
 #include "platform/ffmpeg/ffmpeg_audio.hpp"
 #include "platform/platform_error.hpp"

@@ -21,7 +21,7 @@ NICE = ["nice", "-n", "10"]
 PEER = "pocketsphinx_continuous"
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # Where the code that turns audio into words lives.
-DECODING_SOURCES = ["src/platform", "src/live/analyzer_format_converter.cpp", "src/live/replay_source.cpp",
+DECODING_SOURCES = ["src/platform", "src/live/sources/analyzer_format_converter.cpp", "src/live/sources/replay_source.cpp",
                     "bench/eval"]
 
 

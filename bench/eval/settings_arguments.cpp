@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "platform/sphinx/sphinx_options.hpp"
+#include "platform/sphinx/decoder/sphinx_options.hpp"
 
 namespace tolva::bench {
 namespace {

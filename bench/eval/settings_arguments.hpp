@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sphinx/decoder_settings.hpp"
+#include "platform/sphinx/decoder/decoder_settings.hpp"
 
 namespace tolva::bench {
 

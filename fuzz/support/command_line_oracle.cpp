@@ -4,7 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "live/live_whitespace.hpp"
+#include "live/session/live_whitespace.hpp"
 #include "support/fuzz_support.hpp"
 
 namespace tolva::fuzz {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "live/command_line.hpp"
+#include "live/protocol/command_line.hpp"
 
 namespace tolva::fuzz {
 

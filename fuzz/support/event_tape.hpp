@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "live/live_event_emitter.hpp"
+#include "live/protocol/live_event_emitter.hpp"
 
 namespace tolva::fuzz {
 

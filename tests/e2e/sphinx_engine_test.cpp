@@ -20,7 +20,7 @@
 #include "e2e/sphinx_test_engine.hpp"
 #include "locale/speech_preset.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder_cache.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "support/librivox_clips.hpp"
 #include "support/temp_dir.hpp"
 

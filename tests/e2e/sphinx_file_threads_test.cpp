@@ -8,7 +8,7 @@
 
 #include "concurrency/notification.hpp"
 #include "e2e/sphinx_test_engine.hpp"
-#include "platform/sphinx/decoding_threads.hpp"
+#include "platform/sphinx/analysis/decoding_threads.hpp"
 
 namespace tolva::sphinx {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "concurrency/notification.hpp"
 #include "e2e/sphinx_test_engine.hpp"
-#include "platform/sphinx/dictation_warm_up.hpp"
+#include "platform/sphinx/analysis/dictation_warm_up.hpp"
 
 namespace tolva::sphinx {
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder_samples.hpp"
-#include "platform/sphinx/resampler.hpp"
+#include "platform/sphinx/decoder/decoder_samples.hpp"
+#include "platform/sphinx/decoder/resampler.hpp"
 
 namespace tolva::sphinx {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <functional>
 
-#include "platform/sphinx/decoder_settings.hpp"
+#include "platform/sphinx/decoder/decoder_settings.hpp"
 
 namespace tolva::sphinx {
 namespace {

@@ -19,7 +19,7 @@
 #include "concurrency/sleep.hpp"
 #include "locale/speech_preset.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder_cache.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
 #include "platform/store/model_store.hpp"
 #include "support/librivox_clips.hpp"

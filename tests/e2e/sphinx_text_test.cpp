@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/sphinx/hypothesis_text.hpp"
+#include "platform/sphinx/decoder/hypothesis_text.hpp"
 
 namespace tolva::sphinx {
 namespace {

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "live/live_session_error.hpp"
-#include "live/live_session_runner.hpp"
-#include "live/replay_source.hpp"
+#include "live/session/live_session_error.hpp"
+#include "live/session/live_session_runner.hpp"
+#include "live/sources/replay_source.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/scripted/scripted_platform.hpp"
 #include "support/listen_session.hpp"

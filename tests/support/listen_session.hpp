@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "live/live_event_emitter.hpp"
+#include "live/protocol/live_event_emitter.hpp"
 #include "support/listen_process.hpp"
 
 namespace tolva::test {

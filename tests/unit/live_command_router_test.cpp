@@ -5,7 +5,7 @@
 #include <future>
 #include <thread>
 
-#include "live/command_router.hpp"
+#include "live/protocol/command_router.hpp"
 #include "support/listen_session.hpp"
 
 namespace tolva {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "live/analyzer_format_converter.hpp"
+#include "live/sources/analyzer_format_converter.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/scripted/scripted_platform.hpp"
 

@@ -1,6 +1,6 @@
 // Live locale admission: the region test, normalisation, the supported-list
 // match and the dictation asset status.
-#include "live/live_locale_admission.hpp"
+#include "live/session/live_locale_admission.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "live/microphone_capture.hpp"
+#include "live/sources/microphone_capture.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/scripted/scripted_platform.hpp"
 

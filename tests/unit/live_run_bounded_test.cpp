@@ -1,5 +1,5 @@
 // liveRunBounded: completion, timeout with cancellation, and bounds of 0 or less.
-#include "live/live_run_bounded.hpp"
+#include "live/session/live_run_bounded.hpp"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "live/session_state_boxes.hpp"
+#include "live/session/session_state_boxes.hpp"
 
 namespace tolva {
 namespace {

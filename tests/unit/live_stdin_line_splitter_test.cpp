@@ -2,7 +2,7 @@
 // that are not UTF-8, and lines over the size limit.
 #include <gtest/gtest.h>
 
-#include "live/stdin_line_splitter.hpp"
+#include "live/protocol/stdin_line_splitter.hpp"
 
 namespace tolva {
 namespace {

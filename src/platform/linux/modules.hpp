@@ -15,7 +15,7 @@
 
 #include "platform/ffmpeg/ffmpeg_module.hpp"
 #include "platform/pulse/pulse_module.hpp"
-#include "platform/store/archive_tools.hpp"
+#include "platform/store/install/archive_tools.hpp"
 
 namespace tolva {
 

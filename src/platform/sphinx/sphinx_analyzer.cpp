@@ -1,9 +1,9 @@
 #include "platform/sphinx/sphinx_analyzer.hpp"
 
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoding_threads.hpp"
-#include "platform/sphinx/file_analysis.hpp"
-#include "platform/sphinx/voice_activity.hpp"
+#include "platform/sphinx/analysis/decoding_threads.hpp"
+#include "platform/sphinx/analysis/file_analysis.hpp"
+#include "platform/sphinx/analysis/voice_activity.hpp"
 
 namespace tolva::sphinx {
 

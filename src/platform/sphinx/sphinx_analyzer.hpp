@@ -19,9 +19,9 @@
 #include <stop_token>
 #include <thread>
 
-#include "platform/sphinx/decoder_cache.hpp"
-#include "platform/sphinx/live_decoding.hpp"
-#include "platform/sphinx/result_sink.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/analysis/live_decoding.hpp"
+#include "platform/sphinx/analysis/result_sink.hpp"
 #include "platform/store/model_store.hpp"
 
 namespace tolva::sphinx {

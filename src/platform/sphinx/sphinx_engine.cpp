@@ -8,9 +8,9 @@
 
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder.hpp"
-#include "platform/sphinx/decoder_cache.hpp"
-#include "platform/sphinx/dictation_warm_up.hpp"
+#include "platform/sphinx/decoder/decoder.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/analysis/dictation_warm_up.hpp"
 #include "platform/sphinx/sphinx_analyzer.hpp"
 #include "platform/sphinx/sphinx_transcriber.hpp"
 

@@ -1,13 +1,13 @@
 #include "platform/store/model_store.hpp"
 
 #include "platform/platform_error.hpp"
-#include "platform/store/catalog.hpp"
-#include "platform/store/file_lock.hpp"
-#include "platform/store/install_request.hpp"
-#include "platform/store/model_manifest.hpp"
-#include "platform/store/model_release.hpp"
-#include "platform/store/reservations.hpp"
-#include "platform/store/staging_area.hpp"
+#include "platform/store/catalog/catalog.hpp"
+#include "platform/store/state/file_lock.hpp"
+#include "platform/store/install/install_request.hpp"
+#include "platform/store/state/model_manifest.hpp"
+#include "platform/store/state/model_release.hpp"
+#include "platform/store/state/reservations.hpp"
+#include "platform/store/install/staging_area.hpp"
 
 namespace tolva::store {
 namespace {

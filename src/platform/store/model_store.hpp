@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/speech.hpp"
-#include "platform/store/archive_tools.hpp"
+#include "platform/store/install/archive_tools.hpp"
 
 namespace tolva::store {
 

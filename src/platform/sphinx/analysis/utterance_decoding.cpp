@@ -1,0 +1,37 @@
+#include "platform/sphinx/analysis/utterance_decoding.hpp"
+
+#include <algorithm>
+
+#include "platform/sphinx/analysis/result_sink.hpp"
+
+namespace tolva::sphinx {
+namespace {
+
+constexpr std::int64_t samplesPerFrame = Decoder::sampleRate / Decoder::framesPerSecond;
+
+double secondsAt(std::int64_t sample) { return static_cast<double>(sample) / Decoder::sampleRate; }
+
+}  // namespace
+
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives) {
+  decoder.beginAnalysis();  // frames count from the utterance's start
+  decoder.startUtterance();
+  decoder.process(utterance.samples, true);
+  decoder.endUtterance();
+  std::vector<TimedWord> words = decoder.words();
+  if (words.empty()) return std::nullopt;
+  // Times are counted in samples and divided once, so 8.31 s reads 8.31.
+  std::int64_t end = utterance.startSample + static_cast<std::int64_t>(utterance.samples.size());
+  auto sampleOf = [&](int frame) {
+    return std::min(end, utterance.startSample + std::int64_t{frame} * samplesPerFrame);
+  };
+  TranscriberResult result;
+  result.text = resultText(words);
+  result.range.start = secondsAt(sampleOf(words.front().startFrame));
+  result.range.end = secondsAt(sampleOf(words.back().endFrame));
+  result.alternatives = countAlternatives ? decoder.alternativesCount(words, maxAlternatives) : 0;
+  result.isFinal = true;
+  return result;
+}
+
+}  // namespace tolva::sphinx

@@ -1,0 +1,21 @@
+#pragma once
+// Decoding one utterance of file analysis whole, its cepstral mean taken over
+// the utterance itself. The result depends on the utterance alone, never on
+// what the decoder did before, so utterances may be decoded by any decoder in
+// any order.
+
+#include <optional>
+
+#include "platform/speech.hpp"
+#include "platform/sphinx/decoder/decoder.hpp"
+#include "platform/sphinx/analysis/utterance_splitter.hpp"
+
+namespace tolva::sphinx {
+
+// The final result of the utterance, timed in seconds from the start of the
+// audio, or nothing when it holds no words. `countAlternatives` asks for the
+// number of distinct n-best texts (at most maxAlternatives). Throws
+// PlatformError; the decoder is then in an unknown state.
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives);
+
+}  // namespace tolva::sphinx

@@ -1,5 +1,0 @@
-#include "platform/store/archive_tools.hpp"
-
-extern "C" __attribute__((visibility("default"))) const tolva::store::ArchiveTools* tolvaArchiveModule() {
-  return &tolva::store::linkedArchiveTools();
-}
