@@ -1,13 +1,13 @@
 #include "platform/sphinx/decoder/decoder.hpp"
 
 #include <pocketsphinx.h>
-#include <sphinxbase/cmn.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
 
 #include "platform/platform_error.hpp"
+#include "platform/sphinx/decoder/cepstral_mean.hpp"
 #include "platform/sphinx/decoder/sphinx_library.hpp"
 #include "platform/sphinx/decoder/sphinx_options.hpp"
 
@@ -16,8 +16,8 @@ namespace tolva::sphinx {
 struct Decoder::Native {
   ps_decoder_t* decoder = nullptr;
   cmd_ln_t* config = nullptr;
-  cmn_t* cepstralMean = nullptr;  // owned by the decoder
-  std::vector<mfcc_t> initialMean;
+  CepstralMean cepstralMean{nullptr};  // owned by the decoder
+  std::vector<float> initialMean;
   CepstralMeanSettings meanSettings;
 
   ~Native() {
@@ -79,13 +79,9 @@ std::unique_ptr<Decoder> Decoder::load(const store::ModelFiles& files, DecoderKi
     throw PlatformError("PocketSphinx could not load the speech model in " + files.acousticModel + " (language model " +
                         files.languageModel + ", dictionary " + files.dictionary + ")");
   }
-  feat_t* features = ps_get_feat(native->decoder);
-  native->cepstralMean = features ? features->cmn_struct : nullptr;
+  native->cepstralMean = CepstralMean::of(ps_get_feat(native->decoder));
   native->meanSettings = settings.mean;
-  if (native->cepstralMean) {
-    native->initialMean.resize(native->cepstralMean->veclen);
-    cmn_live_get(native->cepstralMean, native->initialMean.data());
-  }
+  native->initialMean = native->cepstralMean.current();
   return std::unique_ptr<Decoder>(new Decoder(std::move(native), kind));
 }
 
@@ -103,17 +99,11 @@ void Decoder::beginAnalysis() {
 }
 
 void Decoder::resetCepstralMean() {
-  cmn_t* mean = native_->cepstralMean;
-  if (!mean) return;
-  cmn_live_set(mean, native_->initialMean.data());
-  // The running sum holds the model's mean as that many frames of audio.
-  int prior = native_->meanSettings.priorFrames;
-  for (int i = 0; i < mean->veclen; ++i) mean->sum[i] = native_->initialMean[i] * prior;
-  mean->nframe = prior;
+  native_->cepstralMean.reset(native_->initialMean, native_->meanSettings.priorFrames);
 }
 
 void Decoder::refreshCepstralMean() {
-  if (native_->cepstralMean && native_->meanSettings.refreshEachPiece) cmn_live_update(native_->cepstralMean);
+  if (native_->meanSettings.refreshEachPiece) native_->cepstralMean.refresh();
 }
 
 void Decoder::startUtterance() {

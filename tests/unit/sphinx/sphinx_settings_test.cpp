@@ -14,8 +14,14 @@ namespace {
 TEST(SphinxSettings, ShippedDefaultsAreValidAndDifferPerKind) {
   SphinxSettings settings;
   EXPECT_EQ(settings.validate(), std::nullopt);
-  EXPECT_EQ(&settings.of(DecoderKind::wholeUtterance), &settings.wholeUtterance);
-  EXPECT_EQ(&settings.of(DecoderKind::streaming), &settings.streaming);
+  const DecoderSettings& whole = settings.of(DecoderKind::wholeUtterance);
+  const DecoderSettings& streaming = settings.of(DecoderKind::streaming);
+  EXPECT_EQ(&whole, &settings.wholeUtterance);
+  EXPECT_EQ(&streaming, &settings.streaming);
+  // Live audio gets the tighter HMM cap and the refreshed, lighter mean.
+  EXPECT_LT(streaming.maxhmmpf, whole.maxhmmpf);
+  EXPECT_TRUE(streaming.mean.refreshEachPiece);
+  EXPECT_FALSE(whole.mean.refreshEachPiece);
 }
 
 TEST(SphinxSettings, RefusesValuesNoDecoderRunsWith) {
