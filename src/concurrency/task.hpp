@@ -54,8 +54,6 @@ class Task {
     if (thread_.joinable()) thread_.detach();
   }
 
-  std::stop_source stopSource() { return thread_.get_stop_source(); }
-
  private:
   std::shared_ptr<Notification> done_;
   std::jthread thread_;

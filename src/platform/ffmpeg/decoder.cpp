@@ -95,6 +95,10 @@ std::optional<std::int64_t> Decoder::statedLength() const {
   const AVFormatContext& format = *contexts_->format;
   const AVStream& stream = *format.streams[stream_];
   AVCodecID id = stream.codecpar->codec_id;
+  // libavcodec numbers its PCM codecs from the first audio id (PCM_S16LE,
+  // 0x10000) up to the first ADPCM one (0x11000), and adds new ones inside
+  // that block: every codec there is plain PCM, whose stated length counts
+  // the frames a decode delivers exactly.
   bool pcm = id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
   bool exactCodec = pcm || id == AV_CODEC_ID_FLAC;
   // A header whose data runs past the end of the file makes the demuxer fall

@@ -20,10 +20,12 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "output/log.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/pulse/main_loop.hpp"
 #include "platform/pulse/record_stream.hpp"
@@ -76,7 +78,8 @@ class PulseCaptureEngine final : public CaptureEngine {
   std::atomic<bool> running_{false};
 
   std::recursive_mutex tapMutex_;
-  TapBlock tap_;
+  // Shared, so a delivery holds the tap without copying it per buffer.
+  std::shared_ptr<const TapBlock> tap_;
   std::uint32_t tapFrames_ = defaultTapFrames;
   AudioFormat tapFormat_{0, 0};
 
@@ -131,7 +134,7 @@ void PulseCaptureEngine::installTap(std::uint32_t bufferFrames, const AudioForma
   std::lock_guard lock(tapMutex_);
   tapFrames_ = bufferFrames > 0 ? bufferFrames : defaultTapFrames;
   tapFormat_ = format;
-  tap_ = std::move(tap);
+  tap_ = tap ? std::make_shared<const TapBlock>(std::move(tap)) : nullptr;
 }
 
 void PulseCaptureEngine::removeTap() {
@@ -200,16 +203,18 @@ void PulseCaptureEngine::halt() {
   if (wasCapturing) notifyObservers();
 }
 
-// On the loop's thread. A copy runs, so a tap that removes itself does not
-// destroy the function it is running in.
+// On the loop's thread. The delivery holds its own reference, so a tap that
+// removes itself does not destroy the function it is running in.
 void PulseCaptureEngine::deliver(const PcmBuffer& buffer) {
   std::lock_guard lock(tapMutex_);
-  if (!tap_) return;
-  TapBlock tap = tap_;
+  std::shared_ptr<const TapBlock> tap = tap_;
+  if (!tap) return;
   try {
-    tap(buffer);
+    (*tap)(buffer);
   } catch (...) {
-    // Nothing may unwind into the sound server's C code.
+    // Nothing may unwind into the sound server's C code; the buffer is lost.
+    log("capture.tapFailed",
+        {{"frames", static_cast<std::int64_t>(buffer.frameLength)}, {"error", describe(std::current_exception())}});
   }
 }
 
@@ -226,6 +231,7 @@ void PulseCaptureEngine::notifyObservers() {
     try {
       observer();
     } catch (...) {
+      log("capture.observerFailed", {{"error", describe(std::current_exception())}});
     }
   }
 }

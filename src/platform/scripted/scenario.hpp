@@ -1,7 +1,17 @@
 #pragma once
 // Scenario: everything the scripted platform answers, as plain data. Tests
-// build one in C++ or write it as JSON (parseScenario); the format is
-// documented in the README's testing section.
+// build one in C++ or write it as JSON (parseScenario). The JSON form is one
+// object that mirrors these structs: each key is a field's name as spelled
+// here, every key is optional and an absent one keeps the default shown, and
+// nested structs are nested objects. The exceptions:
+//   - an audio format is {"sampleRate", "channels", "commonFormat"} (the
+//     common format's code; channels for channelCount);
+//   - a status is a name (unsupported, supported, downloading, installed,
+//     other) for every preset, or an object of names by preset;
+//   - null: a result's "start" or "end" not finite, "lastTime" sets
+//     noLastTime, "bestAudioFormat" none, "install" no request (present);
+//   - `files` is an object keyed by file name, `status` by locale identifier.
+// An unknown key is ignored; a value of the wrong type is refused.
 
 #include <cstdint>
 #include <map>

@@ -59,8 +59,10 @@ std::optional<double> ScriptedAnalyzer::analyzeSequence(AudioFile& file) {
 void ScriptedAnalyzer::start(std::shared_ptr<AnalyzerInputChannel> input) {
   if (script_.startError) throw PlatformError(*script_.startError);
   auto cancel = cancelSource_.get_token();
-  inputTask_ = Task([this, input, cancel](std::stop_token) {
-    while (auto next = input->next(cancel)) framesReceived_ += next->buffer.frameLength;
+  // The script decides the results; the input is only drained.
+  inputTask_ = Task([input, cancel](std::stop_token) {
+    while (input->next(cancel)) {
+    }
   });
   timelineTask_ = Task([this, cancel](std::stop_token) { deliverResults(cancel); });
 }

@@ -5,8 +5,6 @@
 // analysis delivers them from its own task while a second task drains the
 // input.
 
-#include <atomic>
-
 #include "concurrency/notification.hpp"
 #include "concurrency/task.hpp"
 #include "platform/scripted/scenario.hpp"
@@ -38,9 +36,6 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   void finalizeAndFinishThroughEndOfInput() override;
   void cancelAndFinishNow() override;
 
-  // Frames the live analysis has taken from its input.
-  std::int64_t framesReceived() const { return framesReceived_; }
-
  private:
   // Delivers the scripted results; false when cancelled on the way.
   bool deliverResults(std::stop_token stop);
@@ -51,7 +46,6 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   AnalyzerScript script_;
   Notification cancelled_;
   std::stop_source cancelSource_;
-  std::atomic<std::int64_t> framesReceived_{0};
   Task inputTask_;
   Task timelineTask_;
 };

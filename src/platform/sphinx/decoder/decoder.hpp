@@ -41,7 +41,6 @@ class Decoder {
   void process(std::span<const std::int16_t> samples, bool wholeUtterance = false);
   // Ends the open utterance, if any; its words stay readable until the next one.
   void endUtterance();
-  bool inUtterance() const { return inUtterance_; }
   // Re-estimates the running cepstral mean from the audio so far, when the
   // settings ask for it; live decoding calls it at fixed points of the stream.
   void refreshCepstralMean();

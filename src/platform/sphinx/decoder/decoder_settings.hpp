@@ -61,10 +61,10 @@ struct SplitterSettings {
 };
 
 struct SphinxSettings {
-  // Whole utterances take the flat-lexicon second pass: on the evaluation's
-  // dev half it takes one word error in 23 off, most on clean and mildly
-  // noisy speech. Capping the active HMMs per frame at 10000 pays for it, so
-  // a file decodes as fast as it did with one pass.
+  // Whole utterances take the flat-lexicon second pass, which finds more of
+  // the words on clean and mildly noisy speech; capping the active HMMs per
+  // frame at 10000 pays for it, so a file decodes about as fast as with one
+  // pass. The evidence: the sweep in bench/eval/README.md.
   DecoderSettings wholeUtterance = [] {
     DecoderSettings settings;
     settings.maxhmmpf = 10000;
@@ -72,14 +72,13 @@ struct SphinxSettings {
   }();
   // Live audio must be decoded faster than it arrives, on a loaded machine
   // too: capping the active HMMs per frame bounds the work a noisy frame can
-  // cause. At 5000 (the library's default is 30000) the librivox clips
-  // decode a third faster with the same words; at 3000 words start to go.
+  // cause (the library's default is 30000; lower, words start to go).
   //
   // Its cepstral mean is re-estimated every 100 ms, the model's mean weighing
-  // as 1 s of audio: on the evaluation's dev half this takes 30% of the
-  // word errors off (telephone band 98% -> 64%, reverberation 44% -> 26%),
-  // at the cost of 1.5 points on the clean HMM voice; a lighter prior does
-  // better on degraded audio but worse still on clean.
+  // as 1 s of audio, so that a channel unlike the model's (a telephone line,
+  // a reverberant room) is normalised within a sentence; a lighter prior
+  // does better on such audio but costs clean speech more. The evidence and
+  // the figures: the dictation rounds in bench/eval/README.md.
   DecoderSettings streaming = [] {
     DecoderSettings settings;
     settings.maxhmmpf = 5000;
