@@ -10,6 +10,10 @@
 namespace tolva::text {
 namespace {
 
+// Words that bind to the next one ("the | boat"): never a good place to cut,
+// and what follows them is not a clause ("a | while").
+constexpr std::array bindsForward{"a",  "an",  "the", "this", "these", "those", "my",  "your",
+                                  "his", "her", "its", "our",  "their", "very",  "no", "every"};
 // Words that begin a clause: a cut before them reads naturally.
 constexpr std::array clauseStarts{"and",    "but",   "or",     "so",    "because", "which", "who",
                                   "whom",   "whose", "when",   "where", "while",   "if",    "although",
@@ -54,6 +58,7 @@ double cutStrength(const std::vector<CueWord>& words, std::size_t index) {
   char mark = finalMark(words[index].text);
   double pause = pauseAfter(words, index);
   if (mark == '.' || mark == '!' || mark == '?' || pause >= clearPauseSeconds) return 3;
+  if (among(bindsForward, lowered(words[index].text))) return pause >= shortPauseSeconds ? 1 : 0;
   double strength = pause >= shortPauseSeconds ? 2 : 0;
   std::string next = lowered(words[index + 1].text);
   if (mark == ',' || mark == ';' || mark == ':') {

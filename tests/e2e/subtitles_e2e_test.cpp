@@ -25,20 +25,27 @@ std::string readText(const fs::path& path) {
 
 class SubtitlesE2e : public testing::Test {
  protected:
-  // The five clips, each followed by 0.7 s of silence, twelve times over:
-  // 5 min 2 s of speech with pauses between the sentences and none inside.
+  // The five clips, each followed by 0.7 s of silence, twelve times over
+  // (5 min 2 s of speech with pauses between the sentences and none inside),
+  // and once.
   static void SetUpTestSuite() {
     dir_ = new TempDir;
+    reading_ = joinedClips(12, "reading.wav");
+    clips_ = joinedClips(1, "clips.wav");
+  }
+
+  static fs::path joinedClips(int rounds, const std::string& name) {
     fs::path silence = dir_->path() / "silence.wav";
-    ASSERT_EQ(std::system(("sox -n -r 16000 -c 1 -b 16 " + silence.string() + " trim 0 0.7").c_str()), 0);
+    if (std::system(("sox -n -r 16000 -c 1 -b 16 " + silence.string() + " trim 0 0.7").c_str()) != 0) return {};
     std::string command = "sox";
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < rounds; ++round) {
       for (const std::string& number : librivoxClipNumbers()) {
         command += " " + librivoxClip(number).string() + " " + silence.string();
       }
     }
-    reading_ = dir_->path() / "reading.wav";
-    ASSERT_EQ(std::system((command + " " + reading_.string()).c_str()), 0);
+    fs::path joined = dir_->path() / name;
+    if (std::system((command + " " + joined.string()).c_str()) != 0) return {};
+    return joined;
   }
 
   static void TearDownTestSuite() {
@@ -66,6 +73,7 @@ class SubtitlesE2e : public testing::Test {
 
   static inline TempDir* dir_ = nullptr;
   static inline fs::path reading_;
+  static inline fs::path clips_;
 };
 
 std::string cueWords(const std::vector<ParsedCue>& cues) {
@@ -77,6 +85,7 @@ std::string cueWords(const std::vector<ParsedCue>& cues) {
 }
 
 TEST_F(SubtitlesE2e, SrtAndVttOfFiveMinutesKeepEveryRuleAndPlay) {
+  ASSERT_FALSE(reading_.empty()) << "sox failed";
   ToolRun srt = transcribe(reading_, {"--format", "srt"});
   ASSERT_EQ(srt.status, 0) << srt.err;
   SubtitleCheck checked = checkSrt(srt.out);
@@ -107,7 +116,8 @@ TEST_F(SubtitlesE2e, SrtAndVttOfFiveMinutesKeepEveryRuleAndPlay) {
 }
 
 TEST_F(SubtitlesE2e, WordsAndSegmentLimitOnRealSpeech) {
-  ToolRun run = transcribe(reading_, {"--words", "--max-segment", "4"});
+  ASSERT_FALSE(clips_.empty()) << "sox failed";
+  ToolRun run = transcribe(clips_, {"--words", "--max-segment", "4"});
   ASSERT_EQ(run.status, 0) << run.err;
   json document = json::parse(run.out);
   double previousEnd = 0;

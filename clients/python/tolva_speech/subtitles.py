@@ -20,6 +20,8 @@ LINES = 2
 MAX_SECONDS = 7.0
 MIN_SECONDS = 1.0
 
+_BINDS_FORWARD = {"a", "an", "the", "this", "these", "those", "my", "your", "his", "her", "its", "our", "their",
+                  "very", "no", "every"}
 _CLAUSE_STARTS = {"and", "but", "or", "so", "because", "which", "who", "whom", "whose", "when", "where", "while",
                   "if", "although", "though", "until", "unless", "since", "whether", "then", "yet"}
 _PHRASE_STARTS = {"to", "of", "in", "on", "at", "for", "with", "from", "by", "into", "about", "through", "after",
@@ -65,6 +67,10 @@ def _all_words(segments: Sequence[Segment]) -> list[_Word]:
     return words
 
 
+def _letters(word: str) -> str:
+    return "".join(c for c in word.lower() if c.isascii() and c.isalpha() or c == "'")
+
+
 def _cut_strength(words: list[_Word], i: int) -> float:
     if i + 1 >= len(words) or words[i].ends_segment:
         return 3.0
@@ -72,8 +78,10 @@ def _cut_strength(words: list[_Word], i: int) -> float:
     pause = max(words[i + 1].start - words[i].end, 0.0)
     if mark in (".", "!", "?") or pause >= 0.5:
         return 3.0
+    if _letters(words[i].text) in _BINDS_FORWARD:
+        return 1.0 if pause >= 0.2 else 0.0
     strength = 2.0 if pause >= 0.2 else 0.0
-    following = "".join(c for c in words[i + 1].text.lower() if c.isalpha() or c == "'")
+    following = _letters(words[i + 1].text)
     if mark in (",", ";", ":"):
         strength = max(strength, 1.5)
     elif following in _CLAUSE_STARTS:
