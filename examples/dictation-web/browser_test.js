@@ -1,7 +1,9 @@
 // The dictation page in a real browser: headless Chromium opens the page,
 // presses Start while the server replays three librivox clips, watches the
 // words arrive, checks that final lines with the clips' words appeared, and
-// saves screenshots of the live page and of its end.
+// saves screenshots of the live page and of its end. Then it presses Start
+// on a page whose server has no sound server to take a microphone from, and
+// checks that the page says so.
 //
 // usage: node browser_test.js TOOL SCREENSHOT.png
 // Exits 77 (skipped) when chromium is not installed.
@@ -36,10 +38,9 @@ function referenceWords() {
 }
 
 /** Starts the page's server and resolves with it and its address. */
-async function startServer(tool, clip, dataHome) {
+async function startServer(args, env) {
   const server = spawn(process.execPath, [join(dirname(fileURLToPath(import.meta.url)), "server.js"),
-    "--port", "0", "--replay", clip, "--tool", tool],
-  { env: { ...process.env, XDG_DATA_HOME: dataHome }, stdio: ["ignore", "pipe", "inherit"] });
+    "--port", "0", ...args], { env: { ...process.env, ...env }, stdio: ["ignore", "pipe", "inherit"] });
   let printed = "";
   const url = await new Promise((resolve, reject) => {
     server.stdout.on("data", (chunk) => {
@@ -73,14 +74,19 @@ async function screenshot(page, path) {
   console.log(`screenshot: ${path}`);
 }
 
-/** Presses Start and follows the page until the session has ended. */
-async function dictate(page, livePath) {
+/** Presses Start once the page is ready for it. */
+async function pressStart(page) {
   await evaluate(page, `new Promise((resolve) => {
     const ready = () => document.readyState === "complete" && !document.getElementById("toggle").disabled;
     const check = () => (ready() ? resolve(true) : setTimeout(check, 50));
     check();
   })`);
   await evaluate(page, `document.getElementById("toggle").click()`);
+}
+
+/** Presses Start and follows the page until the session has ended. */
+async function dictate(page, livePath) {
+  await pressStart(page);
   const deadline = Date.now() + SESSION_DEADLINE_MS;
   let seen = { running: false, listening: false, live: false, volatile: false };
   for (;;) {
@@ -100,6 +106,19 @@ async function dictate(page, livePath) {
   }
 }
 
+/** Presses Start and resolves with the error the page then shows, once the
+ * button offers Start again. */
+async function noMicrophoneError(page) {
+  await pressStart(page);
+  const deadline = Date.now() + SESSION_DEADLINE_MS;
+  for (;;) {
+    const snapshot = await evaluate(page, SNAPSHOT);
+    if (snapshot.error && !snapshot.running) return snapshot.error;
+    if (Date.now() > deadline) throw new Error(`no error shown: ${JSON.stringify(snapshot)}`);
+    await sleep(100);
+  }
+}
+
 async function main() {
   const [tool, screenshotPath] = process.argv.slice(2);
   const chromium = onPath("chromium");
@@ -110,7 +129,11 @@ async function main() {
   const scratch = mkdtempSync(join(tmpdir(), "tolva-page-"));
   const clip = join(scratch, "clips.wav");
   execFileSync("sox", CLIPS.map((id) => join(LIBRIVOX, `sense_and_sensibility_01_austen_64kb-${id}.wav`)).concat(clip));
-  const { server, url } = await startServer(tool, clip, join(scratch, "data"));
+  const dataHome = join(scratch, "data");
+  const { server, url } = await startServer(["--replay", clip, "--tool", tool], { XDG_DATA_HOME: dataHome });
+  // The same page on the microphone of a sound server that is not there.
+  const noMicrophone = await startServer(["--tool", tool],
+    { XDG_DATA_HOME: dataHome, PULSE_SERVER: `unix:${join(scratch, "no-sound-server")}` });
   const browser = new Chromium(chromium, join(scratch, "profile"), 900, 640);
   try {
     const page = await browser.open(url);
@@ -129,12 +152,18 @@ async function main() {
       [snapshot.volatileColor === "rgb(138, 138, 138)", `provisional text is not grey: ${snapshot.volatileColor}`],
     ].filter(([ok]) => !ok).map(([, problem]) => problem);
     if (problems.length > 0) throw new Error(problems.join("; "));
+    const error = await noMicrophoneError(await browser.open(noMicrophone.url));
+    console.log(`without a sound server: ${error}`);
+    if (!error.startsWith("No microphone: no sound server")) throw new Error(`unclear error: ${error}`);
     console.log(`PASS: ${snapshot.finals.length} final lines, ${known.length} of the clips' words`);
     return 0;
   } finally {
     await browser.close();
-    server.kill("SIGTERM");
-    await new Promise((resolve) => (server.exitCode === null ? server.on("close", resolve) : resolve()));
+    await Promise.all([server, noMicrophone.server].map((child) => new Promise((resolve) => {
+      if (child.exitCode !== null) return resolve();
+      child.on("close", resolve);
+      child.kill("SIGTERM");
+    })));
     rmSync(scratch, { recursive: true, force: true });
   }
 }

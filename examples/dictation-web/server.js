@@ -58,6 +58,9 @@ let listener;
 function currentListener() {
   if (listener && listener.exitStatus === undefined) return listener;
   listener = new Listener({ tool: options.tool });
+  // The state follows the events in their order: a session that fails at
+  // once has ended before start() resolves.
+  listener.on("session-started", (event) => setState({ running: true, session: event.session, mode: event.mode }));
   for (const name of ["capture-started", "volatile", "final", "session-error"]) {
     listener.on(name, (event) => broadcast(name, event));
   }
@@ -79,7 +82,6 @@ function errorAnswer(error) {
 
 async function start() {
   const session = await currentListener().start({ locale: options.locale, replay });
-  setState({ running: true, session: session.number, mode: session.mode });
   return { session: session.number, mode: session.mode, locale: session.locale };
 }
 

@@ -78,8 +78,7 @@ toggle.addEventListener("click", async () => {
       await post("/stop");
     } else {
       setActivity("starting", "Starting…");
-      await post("/start");
-      showRunning(true);
+      await post("/start"); // the server's state events turn the button into Stop
     }
   } catch (error) {
     showError(error);
@@ -109,6 +108,7 @@ function commit(text) {
 }
 
 on("final", (event) => {
+  if (event.empty) return; // the session had no final: its provisional words are all there is
   commit(event.text);
   flashHeard();
 });
