@@ -9,7 +9,8 @@
  * - "crashed": the tool died on a signal, exited unexpectedly, or wrote
  *   output that is not its documented JSON;
  * - "timeout": the tool did not answer within the bound the caller gave;
- * - "aborted": the caller's AbortSignal ended the run.
+ * - "aborted": the caller's AbortSignal ended the run;
+ * - "closed": a Listener's command was pending or sent after quit().
  */
 export class TolvaSpeechError extends Error {
   readonly code: string;
