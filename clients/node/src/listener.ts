@@ -138,7 +138,7 @@ export class Listener extends EventEmitter {
     this.exited = new Promise((resolve) => {
       this.settleExited = resolve;
     });
-    this.log = new LogReader((entry) => this.emit("log", entry));
+    this.log = new LogReader((entry) => this.tell("log", entry));
     this.child = spawn(findTool(options.tool), ["listen", ...(options.args ?? [])],
       { stdio: "pipe", env: options.env });
     this.child.stdin.on("error", () => {}); // a tool that is gone answers through its exit
@@ -282,7 +282,7 @@ export class Listener extends EventEmitter {
         return;
       }
       // An event this client does not know goes out under its own name only.
-      if (read.event === undefined) this.emit(read.name, read.value);
+      if (read.event === undefined) this.tell(read.name, read.value);
       else this.file(read.event);
     }
   }
@@ -317,9 +317,22 @@ export class Listener extends EventEmitter {
         this.sessionFor(event.session)?.deliver(event);
     }
     for (const queue of this.iterators) queue.push(event);
-    this.emit("event", event);
-    this.emit(event.event === "error" ? (event.session === undefined ? "command-error" : "session-error") : event.event,
+    this.tell("event", event);
+    this.tell(event.event === "error" ? (event.session === undefined ? "command-error" : "session-error") : event.event,
       event);
+  }
+
+  /** Emits to the application's handlers. One that throws must not leave the
+   * rest of the tool's output unread: its error is rethrown on its own tick,
+   * where it is as uncaught as in any other handler. */
+  private tell(name: string, ...args: unknown[]): void {
+    try {
+      this.emit(name, ...args);
+    } catch (error) {
+      process.nextTick(() => {
+        throw error;
+      });
+    }
   }
 
   private fileError(event: ErrorEvent): void {
@@ -380,7 +393,7 @@ export class Listener extends EventEmitter {
     }
     this.iterators.clear();
     this.settleExited(this.exit);
-    this.emit("close", this.exit);
+    this.tell("close", this.exit);
   }
 }
 
