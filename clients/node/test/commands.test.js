@@ -66,6 +66,12 @@ describe("against the scripted tool", { skip: scriptedBinary.skip }, () => {
     assert.deepEqual(result.progressSamples, fractions.map((f) => f.toFixed(3)));
   });
 
+  test("release resolves with the document", async () => {
+    const result = await release("de-DE", scripted({ supportedLocales: ["de_DE", "en_US"], reservedLocales: ["de_DE", "en_US"] }));
+    assert.deepEqual([result.locale, result.resolvedLocale, result.released], ["de-DE", "de_DE", true]);
+    assert.deepEqual([result.reservedBefore, result.reservedAfter], [["de_DE", "en_US"], ["en_US"]]);
+  });
+
   const errorDocuments = [
     ["no-such-file", () => transcribe("/no/such.wav", scripted(ENGLISH)),
       "audio file not found: /no/such.wav", undefined],

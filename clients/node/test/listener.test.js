@@ -144,6 +144,20 @@ describe("against stand-in tools", () => {
     assert.equal(exit.error.code, "timeout");
   });
 
+  test("a stop that is not answered in time rejects, and the next command is still sent", async () => {
+    const ended = '{"event":"session-ended","seq":3,"tMs":2,"session":1,"sessionMs":1,"volatileCount":0,'
+      + '"finalCount":0,"firstVolatileMs":-1,"audioFedMs":0}';
+    const refused = '{"event":"error","seq":4,"tMs":3,"code":"no-session","message":"`stop` with no active dictation session"}';
+    // The first stop goes unanswered; the session ends only when the second arrives.
+    const listener = new Listener({ tool: fakeTool(`echo '${READY}'; read line; echo '${STARTED}'; read line; read line
+echo '${ended}'; read line; echo '${refused}'; read line`) });
+    const session = await listener.start({ locale: "en-US" });
+    assert.equal((await rejection(listener.stop({ timeout: 300 }))).code, "timeout");
+    assert.equal((await session.stop()).session, 1);
+    assert.equal((await rejection(listener.stop())).code, "no-session");
+    await listener.quit();
+  });
+
   test("standard error is drained even when nobody listens to the log", async () => {
     // 4 MB of log before ready: more than any pipe buffer holds.
     const body = `i=0; while [ $i -lt 40000 ]; do echo '{"event":"listen.noise","padding":"${"x".repeat(60)}"}' >&2; `
