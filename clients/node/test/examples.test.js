@@ -2,7 +2,7 @@
 // with the package installed under node_modules, against the scripted tool.
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
-import { copyFileSync, mkdirSync, symlinkSync } from "node:fs";
+import { copyFileSync, mkdirSync, readFileSync, symlinkSync } from "node:fs";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
 import { describe, test } from "node:test";
@@ -39,6 +39,15 @@ function toolEnv(scenario) {
   const { tool, env } = scripted(scenario);
   return { ...env, TOLVA_SPEECH: tool };
 }
+
+test("the README shows the two programs as they are", () => {
+  const readme = readFileSync(resolve(CLIENT, "../../README.md"), "utf8");
+  for (const name of ["transcribe.mjs", "dictate.mjs"]) {
+    const program = readFileSync(join(EXAMPLES, name), "utf8");
+    assert.ok(readme.includes("```js\n" + program + "```"), `README lacks examples/node/${name} as it is`);
+    assert.ok(program.trimEnd().split("\n").length <= 15, `${name} is longer than 15 lines`);
+  }
+});
 
 describe("the README's programs", { skip: scriptedBinary.skip }, () => {
   test("transcribe.mjs prints the timed segments after its progress", async () => {
