@@ -23,14 +23,16 @@ std::string readText(const fs::path& path) {
   return text.str();
 }
 
+constexpr int readingRounds = 11;
+
 class SubtitlesE2e : public testing::Test {
  protected:
-  // The five clips, each followed by 0.7 s of silence, twelve times over
-  // (5 min 2 s of speech with pauses between the sentences and none inside),
+  // The five clips, each followed by 0.7 s of silence, eleven times over
+  // (5 min 10 s of speech with pauses between the sentences and none inside),
   // and once.
   static void SetUpTestSuite() {
     dir_ = new TempDir;
-    reading_ = joinedClips(12, "reading.wav");
+    reading_ = joinedClips(readingRounds, "reading.wav");
     clips_ = joinedClips(1, "clips.wav");
   }
 
@@ -56,17 +58,21 @@ class SubtitlesE2e : public testing::Test {
   static ToolRun transcribe(const fs::path& audio, const std::vector<std::string>& extra) {
     ToolOptions options;
     options.env["XDG_DATA_HOME"] = (dir_->path() / "data").string();
-    options.timeoutSeconds = 600;
+    // Five minutes decode in half a minute on an idle machine; a loaded one
+    // may take far longer, and the test is not about speed.
+    options.timeoutSeconds = 1800;
     std::vector<std::string> args{"transcribe", audio.string(), "--locale", "en-US"};
     args.insert(args.end(), extra.begin(), extra.end());
     return runTool(TOLVA_BINARY, args, options);
   }
 
-  // ffmpeg reads the file as subtitles without a word of complaint.
+  // ffmpeg reads the file as subtitles without a word of complaint. Plain
+  // `-f null -` maps no subtitle stream (ffmpeg 5 then fails on any file),
+  // so each cue is decoded and encoded again as ASS.
   static void expectFfmpegReads(const fs::path& path) {
     fs::path errors = path.string() + ".ffmpeg";
-    std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -i '" + path.string() + "' -f null - 2> '" +
-                          errors.string() + "'";
+    std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -i '" + path.string() +
+                          "' -map 0:s -c:s ass -f null - 2> '" + errors.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << readText(errors);
     EXPECT_EQ(readText(errors), "");
   }
@@ -90,8 +96,8 @@ TEST_F(SubtitlesE2e, SrtAndVttOfFiveMinutesKeepEveryRuleAndPlay) {
   ASSERT_EQ(srt.status, 0) << srt.err;
   SubtitleCheck checked = checkSrt(srt.out);
   EXPECT_TRUE(checked.problems.empty()) << testing::PrintToString(checked.problems);
-  ASSERT_GE(checked.cues.size(), 60u);
-  EXPECT_GE(checked.cues.back().endMs, 280000);
+  ASSERT_GE(checked.cues.size(), 5u * readingRounds);
+  EXPECT_GE(checked.cues.back().endMs, 25000 * readingRounds);
   fs::path srtFile = dir_->path() / "reading.srt";
   std::ofstream(srtFile) << srt.out;
   expectFfmpegReads(srtFile);
@@ -107,7 +113,7 @@ TEST_F(SubtitlesE2e, SrtAndVttOfFiveMinutesKeepEveryRuleAndPlay) {
   EXPECT_EQ(cueWords(vttChecked.cues), cueWords(checked.cues));
   std::vector<std::string> words = wordsOf(cueWords(checked.cues));
   std::vector<std::string> reference;
-  for (int round = 0; round < 12; ++round) {
+  for (int round = 0; round < readingRounds; ++round) {
     for (const std::string& number : librivoxClipNumbers()) {
       for (const std::string& word : librivoxReference(number)) reference.push_back(word);
     }
