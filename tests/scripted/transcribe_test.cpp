@@ -263,6 +263,26 @@ TEST_F(Transcribe, ProgressOfAFailedAnalysisStopsBeforeTheFailure) {
   EXPECT_GT(progress.at.front(), progress.begin);
 }
 
+// Two thousand segment lines, several times what a pipe holds,
+// to a parent that reads standard error only after the exit.
+TEST_F(Transcribe, AnUnreadStderrDoesNotHoldUpTheDocument) {
+  json scenario = installedGerman();
+  scenario["files"]["a.wav"]["length"] = 16000 * 600;
+  json results = json::array();
+  for (int i = 0; i < 2000; ++i) results.push_back({{"text", "a"}});
+  results.push_back({{"text", " Ende"}, {"delayMs", 1200}});
+  scenario["analyzer"] = {{"results", results}};
+  ToolOptions options;
+  options.stderrUnread = true;
+  options.timeoutSeconds = 30;
+  ToolRun result = runScripted({"transcribe", audio.string()}, scenario.dump(), options);
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(json::parse(result.out)["segments"].size(), 2001u);
+  for (const auto& line : lines(result.err)) {
+    EXPECT_TRUE(json::parse(line, nullptr, false).is_object()) << "not a whole log line: " << line;
+  }
+}
+
 TEST_F(Transcribe, LocaleFlagAndAudioFormatFollowTheRequest) {
   json scenario = installedGerman();
   scenario["installedLocales"] = {"en_US"};
