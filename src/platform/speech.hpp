@@ -139,6 +139,10 @@ class SpeechEngine {
   // needs the model reports its own. The work never holds up anything else
   // and is abandoned when the process exits.
   virtual void prepareDictation(const Locale& locale) = 0;
+  // After this returns no preparation writes a log line, so that the caller's
+  // last line stays last; the loads themselves may go on until the process
+  // exits. Returns at once.
+  virtual void silencePreparations() = 0;
   virtual AssetInventory& assetInventory() = 0;
 };
 

@@ -133,6 +133,17 @@ TEST(ListenProcess, AnUnreadStderrNeverHoldsUpTheService) {
   EXPECT_EQ(logs.back()["event"], "listen.exit");
 }
 
+// The warm-up reports from its own thread; whenever it ends, around the quit
+// or after it, its line never follows listen.exit.
+TEST(ListenProcess, TheWarmUpNeverWritesAfterListenExit) {
+  for (int preparedAfterMs : {0, 2, 5, 10, 20}) {
+    ListenSession session(R"({"installedLocales":["de_DE"],"preparedAfterMs":)" + std::to_string(preparedAfterMs) +
+                          "}");
+    ASSERT_FALSE(session.awaitEvent("ready").is_null());
+    quitAndExpectCleanExit(session, 0);
+  }
+}
+
 TEST(ListenProcess, SigintWhileIdleExitsLikeQuit) {
   ListenSession session(replayScenario);
   ASSERT_FALSE(session.awaitEvent("ready").is_null());
