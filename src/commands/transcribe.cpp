@@ -42,10 +42,11 @@ std::string joined(const std::vector<std::string>& values, const std::string& se
 
 [[noreturn]] void failUnsupported(SpeechEngine& engine, const std::string& localeId) {
   std::vector<Locale> supported = engine.supportedLocales();
+  std::optional<std::string> note = defaultLocaleNote(localeId);
   fail("unsupported-locale",
        "SpeechTranscriber has no model for '" + localeId + "' \xE2\x80\x94 it supports only " +
            std::to_string(supported.size()) + " locales; there is no download that adds it",
-       joined(sortedIdentifiers(supported), ","));
+       joined(sortedIdentifiers(supported), ",") + (note ? "; " + *note : ""));
 }
 
 void autoInstall(AssetInventory& inventory, const Locale& locale, const TranscriberModules& modules) {

@@ -83,6 +83,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "analyzeSequence\\/finalize threw", "finalize broke"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
+// Without --locale the German default is used; when no German model exists the
+// detail says so after the list it always gives, and only then.
+TEST_F(Transcribe, AnUnsupportedDefaultLocaleSaysItWasTheDefault) {
+  json englishOnly = {{"supportedLocales", {"en_US"}}, {"installedLocales", {"en_US"}}};
+  std::string message = "SpeechTranscriber has no model for 'de-DE' " + emDash +
+                        " it supports only 1 locales; there is no download that adds it";
+  expectFailure(run(englishOnly), "unsupported-locale", message,
+                "en_US; de-DE was the default locale, --locale chooses another");
+  expectFailure(run(englishOnly, {"--locale", "de-DE"}), "unsupported-locale", message, "en_US");
+}
+
 TEST_F(Transcribe, MissingFileFailsWithItsPathEscaped) {
   ToolRun result = runScripted({"transcribe", "/no/such/a.wav"}, installedGerman().dump());
   expectFailure(result, "no-such-file", "audio file not found: \\/no\\/such\\/a.wav");
