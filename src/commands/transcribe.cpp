@@ -100,13 +100,13 @@ std::unique_ptr<AudioFile> openAudio(AudioSystem& audio, const std::string& path
 }
 
 // Feeds the whole file to the analyzer while the collector gathers results
-// and the progress reporter counts what the analyzer has read.
+// and the progress reporter follows how far the analysis has got.
 CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, double duration, ResultCollector& collector) {
   log("transcribe.analyzeSequence.begin");
-  TranscribeProgress progress(file, duration);
+  TranscribeProgress progress(analyzer, duration);
   std::optional<double> lastTime;
   try {
-    lastTime = analyzer.analyzeSequence(progress.file());
+    lastTime = analyzer.analyzeSequence(file);
   } catch (...) {
     failAnalysis(collector, progress);
   }

@@ -1,6 +1,9 @@
 // transcribe through the test executable: every failure row, and the document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "support/documents.hpp"
 #include "support/temp_dir.hpp"
 
@@ -262,6 +265,33 @@ TEST_F(Transcribe, ProgressIsLoggedWhileTheFileIsAnalysedAndEndsAtTheWholeFile) 
   EXPECT_EQ(progress.lines.back()["audioSec"], 2);
   EXPECT_EQ(progress.lines.back()["fraction"], 1);
   EXPECT_EQ(json::parse(result.out)["transcript"], "Hallo");
+}
+
+// The file is read at once, its results come over 1.8 s: progress follows
+// the results, not the reading.
+TEST_F(Transcribe, ProgressFollowsTheAudioWhoseResultsAreDelivered) {
+  json scenario = installedGerman();
+  scenario["analyzer"] = {{"results",
+                           {{{"text", " eins"}, {"start", 0.1}, {"end", 0.5}, {"delayMs", 600}},
+                            {{"text", " zwei"}, {"start", 0.6}, {"end", 1.5}, {"delayMs", 600}},
+                            {{"text", " drei"}, {"start", 1.6}, {"end", 1.8}, {"delayMs", 600}}}}};
+  ToolRun result = run(scenario);
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<double> fractions;  // up to the end of the analysis
+  for (const json& line : logLines(result)) {
+    if (line["event"] == "transcribe.analyzeSequence.end") break;
+    if (line["event"] == "transcribe.progress") fractions.push_back(line["fraction"]);
+  }
+  ASSERT_GE(fractions.size(), 3u) << result.err;
+  EXPECT_EQ(fractions.front(), 0);
+  EXPECT_EQ(fractions.back(), 1);
+  // While results come in, the fraction is where the last one ends, of 2 s.
+  const std::set<double> steps{0, 0.25, 0.75, 0.9, 1};
+  for (std::size_t i = 0; i < fractions.size(); ++i) {
+    EXPECT_TRUE(steps.contains(fractions[i])) << fractions[i];
+    if (i > 0) EXPECT_GE(fractions[i], fractions[i - 1]);
+  }
+  EXPECT_GE(std::count_if(fractions.begin(), fractions.end(), [](double f) { return f < 1; }), 2);
 }
 
 TEST_F(Transcribe, ProgressOfAFailedAnalysisStopsBeforeTheFailure) {
