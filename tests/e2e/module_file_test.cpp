@@ -95,13 +95,15 @@ TEST_P(DamagedModule, AReplaySessionFailsAndTheServiceGoesOn) {
   quitAndExpectCleanExit(listen, 1);
 }
 
+std::string damageName(const testing::TestParamInfo<Damage>& info) {
+  static const char* const names[] = {"missing", "half", "headerOnly", "empty", "directory"};
+  return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Damages, DamagedModule,
                          testing::Values(Damage::missing, Damage::half, Damage::headerOnly, Damage::empty,
                                          Damage::directory),
-                         [](const testing::TestParamInfo<Damage>& info) {
-                           const char* names[] = {"missing", "half", "headerOnly", "empty", "directory"};
-                           return std::string(names[static_cast<int>(info.param)]);
-                         });
+                         damageName);
 
 }  // namespace
 }  // namespace tolva::test
