@@ -14,11 +14,12 @@ so "mr" meets "mister"). Printed, as markdown:
   insertions are wrong), and the share of wrong words among those below and
   at or above a confidence of 0.5.
 
-usage: bench/eval/word_times.py [--build DIR] [--work DIR] [--limit N] [--half test|dev]
+usage: bench/eval/word_times.py [--build DIR] [--work DIR] [--limit N] [--half test|dev] [--cached]
 
 --limit takes the first N sentences of the half for each voice (all 161 by
 default). Audio and transcriptions are cached under the work directory
-(build/eval/word-times). Everything runs under nice 10.
+(build/eval/word-times); --cached reports on the files transcribed so far
+and runs nothing. Everything runs under nice 10.
 """
 import argparse
 import json
@@ -75,7 +76,7 @@ def festival_words(voice, texts, directory):
 def transcribe_words(tool, wav):
     """The binary's words of one file, [(word, start, end, confidence)], cached."""
     cache = wav + ".words.json"
-    if os.path.exists(cache) and os.path.getmtime(cache) > os.path.getmtime(tool):
+    if os.path.exists(cache):
         with open(cache) as data:
             return json.load(data)
     run = subprocess.run(NICE + [tool, "transcribe", wav, "--locale", "en-US", "--words"], capture_output=True,
@@ -149,21 +150,30 @@ def main():
     parser.add_argument("--work", default=None)
     parser.add_argument("--limit", type=int, default=None)
     parser.add_argument("--half", default="test", choices=["test", "dev"])
+    parser.add_argument("--cached", action="store_true")
     args = parser.parse_args()
     tool = os.path.join(args.build, "tolva-speech")
     work = args.work or os.path.join(args.build, "eval", "word-times")
     texts = eval_sets.sentences(args.half)[:args.limit]
 
     rows, everything, all_judged = [], [], []
+    total = 0
     for voice in eval_sets.VOICES:
-        spoken = festival_words(voice, texts, os.path.join(work, voice))
+        if args.cached:
+            directory = os.path.join(work, voice)
+            paths = [os.path.join(directory, eval_sets.digest(voice, text)) for text in texts]
+            spoken = festival_words(voice, [t for t, p in zip(texts, paths) if os.path.exists(p + ".wav.words.json")],
+                                    directory)
+        else:
+            spoken = festival_words(voice, texts, os.path.join(work, voice))
         with ThreadPoolExecutor(2) as pool:
             ours = list(pool.map(lambda item: transcribe_words(tool, item[0]), spoken))
         end_errors, judged = measure([(words, mine) for (_, words), mine in zip(spoken, ours)])
         everything += end_errors
         all_judged += judged
-        rows.append((f"{args.half} {voice}", len(texts), end_errors))
-    rows.append(("both voices", 2 * len(texts), everything))
+        total += len(spoken)
+        rows.append((f"{args.half} {voice}", len(spoken), end_errors))
+    rows.append(("both voices", total, everything))
 
     print("| set | sentences | right words | median end error | 95th percentile |")
     print("|---|---|---|---|---|")
