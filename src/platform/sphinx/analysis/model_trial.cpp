@@ -33,13 +33,14 @@ void setLimit(int resource, rlim_t soft, rlim_t hard) {
   setrlimit(resource, &limit);
 }
 
-// The helper's own bounds: it dies with its parent, dumps no core, and a
-// runaway loop meets the CPU limit even should the parent's clock not end it.
+// The helper's own bounds: it dies with its parent, dumps no core, meets
+// SIGXCPU after its processor time, and cannot map more than its address
+// space.
 void limitThisProcess() {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   setLimit(RLIMIT_CORE, 0, 0);
   auto seconds = static_cast<rlim_t>(modelTrialTimeLimit.count());
-  setLimit(RLIMIT_CPU, seconds + 5, seconds + 10);
+  setLimit(RLIMIT_CPU, seconds, seconds + 5);
 #ifndef TOLVA_SANITIZED
   setLimit(RLIMIT_AS, static_cast<rlim_t>(modelTrialAddressSpace), static_cast<rlim_t>(modelTrialAddressSpace));
 #endif
@@ -72,7 +73,7 @@ std::string errorLines(const std::string& output) {
 std::string describeOutcome(const ChildOutcome& outcome) {
   std::string what;
   if (outcome.timedOut) {
-    what = "did not finish within " + std::to_string(modelTrialTimeLimit.count()) + " s";
+    what = "did not finish within " + std::to_string(modelTrialWallTimeLimit.count()) + " s";
   } else if (outcome.signal == SIGXCPU) {
     what = "used more than " + std::to_string(modelTrialTimeLimit.count()) + " s of processor time";
   } else if (outcome.signal != 0) {
@@ -90,10 +91,10 @@ std::string describeOutcome(const ChildOutcome& outcome) {
 void trialLoadModel(const std::string& executable, const store::ModelFiles& files) {
   ChildOutcome outcome =
       runBoundedChild({executable, modelTrialArgument, files.acousticModel, files.languageModel, files.dictionary},
-                      std::chrono::duration_cast<std::chrono::milliseconds>(modelTrialTimeLimit));
+                      std::chrono::duration_cast<std::chrono::milliseconds>(modelTrialWallTimeLimit));
   if (outcome.succeeded()) return;
   throw PlatformError("the model failed its trial load: loading it " + describeOutcome(outcome) +
-                      "; limits: " + std::to_string(modelTrialTimeLimit.count()) + " s, " +
+                      "; limits: " + std::to_string(modelTrialTimeLimit.count()) + " s of processor time, " +
                       std::to_string(modelTrialAddressSpace >> 20) + " MiB of address space");
 }
 

@@ -6,6 +6,10 @@
 // hidden argument, under a time limit and an address-space limit. The
 // helper writes only the library's error lines, on a pipe its parent reads.
 //
+// Its time limit is processor time, so that a loaded machine, where a model
+// that loads in 0.3 s may take a minute of wall time, does not refuse good
+// models; a longer wall-time limit ends a helper that sleeps.
+//
 // The address-space limit is left out in sanitizer builds, whose shadow
 // memory alone reserves far more address space than the limit.
 
@@ -19,7 +23,8 @@ namespace tolva::sphinx {
 
 // The argument that makes the binary a trial helper; not in the usage text.
 inline constexpr const char* modelTrialArgument = "--model-trial-internal";
-inline constexpr std::chrono::seconds modelTrialTimeLimit{60};
+inline constexpr std::chrono::seconds modelTrialTimeLimit{60};  // processor time
+inline constexpr std::chrono::seconds modelTrialWallTimeLimit{300};
 inline constexpr std::int64_t modelTrialAddressSpace = std::int64_t{2} << 30;
 
 // Loads files in a helper started from `executable` (the shipped binary; the
