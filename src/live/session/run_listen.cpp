@@ -55,7 +55,7 @@ void serveSession(Platform& platform, CommandRouter& router, std::int64_t sessio
   auto stopSignal = StopSignal::make();
   router.attachSession(stopSignal);
   auto started = WallClock::now();
-  LiveSessionContext context{platform, sharedLiveEvents()};
+  LiveSessionContext context{platform, sharedLiveEvents(), request.words};
   JsonObject ended;
   try {
     LiveSessionStats stats = runLiveSession(context, session, locale, sourceOf(request), stopSignal);
@@ -109,6 +109,7 @@ void runListen(Platform& platform) {
   std::int64_t sessions = serveSessions(platform, *router);
 
   reader.cancel();
+  platform.speech.silencePreparations();  // listen.exit is the last line
   log("listen.exit", {{"sessions", sessions}});
   _exit(0);
 }

@@ -79,6 +79,10 @@ ResultScript parseResult(const json& value) {
   read(value, "alternatives", result.alternatives);
   read(value, "isFinal", result.isFinal);
   read(value, "delayMs", result.delayMs);
+  for (const auto& word : value.value("words", json::array())) {
+    result.words.push_back({word.value("word", std::string()), seconds(word.value("start", json(0.0))),
+                            seconds(word.value("end", json(0.0))), word.value("confidence", 1.0)});
+  }
   return result;
 }
 
@@ -165,6 +169,7 @@ Scenario parseScenario(const std::string& text) {
       const json& format = root.at("bestAudioFormat");
       scenario.bestAudioFormat = format.is_null() ? std::nullopt : std::optional(parseFormat(format));
     }
+    readOptional(root, "preparedAfterMs", scenario.preparedAfterMs);
     read(root, "converterFails", scenario.converterFails);
     read(root, "converterOutputsNothing", scenario.converterOutputsNothing);
     const json files = root.value("files", json::object());

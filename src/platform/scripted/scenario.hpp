@@ -63,7 +63,8 @@ struct ResultScript {
   double end = 0;
   std::int64_t alternatives = 0;
   bool isFinal = true;
-  int delayMs = 0;  // after the previous result (or the analysis start)
+  int delayMs = 0;                // after the previous result (or the analysis start)
+  std::vector<WordTiming> words;  // delivered to transcribers that ask for word timings
 };
 
 struct AnalyzerScript {
@@ -113,6 +114,7 @@ struct Scenario {
   AnalyzerScript analyzer;                          // every analyzer ...
   std::vector<AnalyzerScript> analyzers;            // ... unless the n-th one is scripted here
   std::optional<AudioFormat> bestAudioFormat = AudioFormat{16000, 1, CommonFormat::float32};
+  std::optional<int> preparedAfterMs;               // prepareDictation logs its end from its own thread then
   bool converterFails = false;
   bool converterOutputsNothing = false;
   std::map<std::string, FileScript> files;          // by file name (last path component)

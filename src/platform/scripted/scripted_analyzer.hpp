@@ -5,6 +5,8 @@
 // analysis delivers them from its own task while a second task drains the
 // input.
 
+#include <atomic>
+
 #include "concurrency/notification.hpp"
 #include "concurrency/task.hpp"
 #include "platform/scripted/scenario.hpp"
@@ -32,6 +34,9 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   ~ScriptedAnalyzer() override;
 
   std::optional<double> analyzeSequence(AudioFile& file) override;
+  // The end of the last result delivered with a finite end, then the whole
+  // file once analyzeSequence is done.
+  double analyzedSeconds() const override { return analyzedSeconds_; }
   void start(std::shared_ptr<AnalyzerInputChannel> input) override;
   void finalizeAndFinishThroughEndOfInput() override;
   void cancelAndFinishNow() override;
@@ -46,6 +51,7 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   AnalyzerScript script_;
   Notification cancelled_;
   std::stop_source cancelSource_;
+  std::atomic<double> analyzedSeconds_{0};
   Task inputTask_;
   Task timelineTask_;
 };
