@@ -31,7 +31,7 @@ std::int64_t maximumUnpackedBytes(std::int64_t archiveBytes) {
 }
 
 FileLock lockLocale(const StoreLayout& layout, const Locale& locale) {
-  makeDirectories(layout.locks());  // so that a failed try means a holder
+  makeStoreDirectory(layout.locks());  // so that a failed try means a holder
   fs::path path = layout.localeLock(locale);
   if (auto lock = FileLock::tryAcquire(path)) return std::move(*lock);
   log("store.install.waiting", {{"locale", locale.identifier()}, {"reason", "another install holds the lock"}});
@@ -56,7 +56,7 @@ void verify(const CatalogEntry& entry, const DownloadedArchive& archive) {
 // ran meanwhile found no model to delete, so the new one would stay behind
 // without a reservation.
 void moveIntoPlace(const StoreLayout& layout, const Locale& locale, const fs::path& staged, const StagingDir& staging) {
-  makeDirectories(layout.models());
+  makeStoreDirectory(layout.models());
   fs::path target = layout.modelDir(locale);
   fs::path aside = staging.path() / "replaced";
   Reservations(layout).update([&](std::vector<Locale>& reserved) {

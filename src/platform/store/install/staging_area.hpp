@@ -29,8 +29,9 @@ class StagingDir {
 };
 
 // Deletes the staging directories of killed runs and a reservations temp
-// file that nobody is writing. Cheap when there is nothing to do: one
-// directory listing. Never throws.
+// file that nobody is writing, after removing links where the store's own
+// directories belong. Cheap when there is nothing to do: two directory
+// listings and a few stat calls. Never throws.
 void removeLeftovers(const StoreLayout& layout);
 
 }  // namespace tolva::store

@@ -88,7 +88,10 @@ bool releaseStoreLocale(const StoreLayout& layout, Reservations& reservations, c
     // Nobody holds the lock long while a model is installed: a download only
     // runs while there is none. So this waits for an install's last steps or
     // another removal at most, never for a download.
-    if (!localeLock && modelInstalled(layout, locale)) localeLock = FileLock::acquire(layout.localeLock(locale));
+    if (!localeLock && modelInstalled(layout, locale)) {
+      makeStoreDirectory(layout.locks());
+      localeLock = FileLock::acquire(layout.localeLock(locale));
+    }
     std::optional<RemovedModel> removed;  // its files go with it, still under the locale's lock
     Outcome outcome;
     try {
