@@ -122,7 +122,13 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
   Served dotDot = withItem("dotdot.tar.gz", ArchiveItem::file("en-gb/../../escaped", "outside"));
   using Type = ArchiveItem::Type;
   Served symlink = withItem("symlink.tar.gz", ArchiveItem::link(Type::symlink, "en-gb/link", "/etc/passwd"));
-  Served hardlink = withItem("hardlink.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/dict"));
+  Served hardlinkOut = withItem("hardlink.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/../../x"));
+  Served hardlinkAbsolute =
+      withItem("hardlink-abs.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "/etc/passwd"));
+  Served hardlinkAhead =
+      withItem("hardlink-ahead.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/dict"));
+  Served hardlinkToDir =
+      withItem("hardlink-dir.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/acoustic"));
   const std::string absoluteName = (temp.path() / "absolute-escaped").string();
   Served absolute = withItem("absolute.tar.gz", ArchiveItem::file(absoluteName, "outside"));
   // 100 GiB of apparent size in a few hundred bytes.
@@ -155,8 +161,14 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
        "entry '" + absoluteName + "' was refused: its path is absolute"},
       {"symlink entry", fileUrl(symlink.archive), symlink.size, symlink.sha256,
        "entry 'en-gb/link' was refused: it is a symbolic link"},
-      {"hard link entry", fileUrl(hardlink.archive), hardlink.size, hardlink.sha256,
-       "entry 'en-gb/hard' was refused: it is a hard link"},
+      {"hard link leaving the archive", fileUrl(hardlinkOut.archive), hardlinkOut.size, hardlinkOut.sha256,
+       "entry 'en-gb/hard' was refused: its link target leaves the archive root"},
+      {"hard link to an absolute path", fileUrl(hardlinkAbsolute.archive), hardlinkAbsolute.size,
+       hardlinkAbsolute.sha256, "entry 'en-gb/hard' was refused: its link target is absolute"},
+      {"hard link to a later file", fileUrl(hardlinkAhead.archive), hardlinkAhead.size, hardlinkAhead.sha256,
+       "entry 'en-gb/hard' was refused: its link target is not a file unpacked before it"},
+      {"hard link to a directory", fileUrl(hardlinkToDir.archive), hardlinkToDir.size, hardlinkToDir.sha256,
+       "entry 'en-gb/hard' was refused: its link target is not a file unpacked before it"},
       {"sparse entry of 100 GiB", fileUrl(sparse.archive), sparse.size, sparse.sha256,
        "entry 'en-gb/huge' was refused: the archive unpacks to more data than a model can hold"},
       {"model file missing", fileUrl(noDictionary.archive), noDictionary.size, noDictionary.sha256,
@@ -184,6 +196,30 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
   EXPECT_FALSE(fs::exists(temp.path() / "escaped"));
   EXPECT_FALSE(fs::exists(storeRoot() / "escaped"));
   EXPECT_FALSE(fs::exists(absoluteName));
+}
+
+// Hard links between the archive's own files, and an inner ".." that stays
+// inside, are what ordinary archivers write: such an archive installs.
+TEST_F(ModelStoreInstallTest, HardLinksAndInnerDotDotThatStayInsideInstall) {
+  using Type = ArchiveItem::Type;
+  auto items = smallModelItems("en-gb");
+  items.back().name = "en-gb/acoustic/../dict.orig";  // lands in en-gb/
+  items.push_back(ArchiveItem::link(Type::hardlink, "en-gb/x/../dict", "en-gb/acoustic/../dict.orig"));
+  items.push_back(ArchiveItem::link(Type::hardlink, "en-gb/acoustic/means.copy", "en-gb/acoustic/means"));
+  Served archive = makeArchive("links.tar.gz", items);
+  catalogEnglishGb(fileUrl(archive.archive), archive.size, archive.sha256);
+  auto store = makeModelStore();
+  ASSERT_TRUE(store->reserve(Locale("en_GB")));
+  installWithSampler(*store);
+
+  auto model = store->installedModel(Locale("en_GB"));
+  ASSERT_TRUE(model);
+  fs::path root = storeRoot() / "models" / "en_GB" / "en-gb";
+  EXPECT_EQ(readFile(model->dictionary), "hello HH AH L OW\n");
+  EXPECT_TRUE(fs::equivalent(root / "dict", root / "dict.orig"));
+  EXPECT_TRUE(fs::equivalent(root / "acoustic" / "means", root / "acoustic" / "means.copy"));
+  EXPECT_FALSE(fs::exists(root / "x")) << "a directory only named on the way is not made";
+  EXPECT_TRUE(fs::is_empty(storeRoot() / "staging"));
 }
 
 TEST_F(ModelStoreInstallTest, HttpErrorIsCurlsDescription) {
