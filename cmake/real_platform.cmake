@@ -42,7 +42,7 @@ list(REMOVE_ITEM PULSE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/pulse/pu
 tolva_add_module(tolva-speech-pulse tolva_pulse src/platform/pulse/pulse_module.cpp
   SOURCES ${PULSE_SOURCES} LIBRARIES PkgConfig::PULSE)
 
-set(ARCHIVE_TOOL_SOURCES archive_download.cpp archive_extractor.cpp archive_tools.cpp sha256.cpp)
+set(ARCHIVE_TOOL_SOURCES archive_download.cpp archive_extractor.cpp archive_tools.cpp download_pace.cpp sha256.cpp)
 list(TRANSFORM ARCHIVE_TOOL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/store/install/)
 tolva_add_module(tolva-speech-archive tolva_archive src/platform/store/install/archive_module.cpp
   SOURCES ${ARCHIVE_TOOL_SOURCES} LIBRARIES PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO)
