@@ -63,9 +63,9 @@ class SphinxEngine final : public SpeechEngine {
   static void prepare(store::ModelStore& store, DecoderCache& cache, const Locale& locale) {
     auto started = std::chrono::steady_clock::now();
     try {
-      std::optional<store::ModelFiles> files = store.installedModel(locale);
-      if (!files) return;
-      bool loaded = cache.preload(*files, DecoderKind::streaming, [](Decoder& decoder) { warmUp(decoder); });
+      std::shared_ptr<const store::ModelReadLease> model = store.readModel(locale);
+      if (!model) return;
+      bool loaded = cache.preload(model->files(), DecoderKind::streaming, [](Decoder& decoder) { warmUp(decoder); });
       std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
       log("speech.dictationPrepared", {{"locale", locale.identifier()}, {"loaded", loaded}, {"ms", took.count()}});
     } catch (...) {

@@ -5,11 +5,32 @@
 #include "platform/store/state/file_lock.hpp"
 #include "platform/store/install/install_request.hpp"
 #include "platform/store/state/model_manifest.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/model_release.hpp"
 #include "platform/store/state/reservations.hpp"
 #include "platform/store/install/staging_area.hpp"
 
 namespace tolva::store {
+namespace {
+
+// The files of a model nobody removes while it is read.
+class PlainModelReadLease final : public ModelReadLease {
+ public:
+  explicit PlainModelReadLease(ModelFiles files) : files_(std::move(files)) {}
+  const ModelFiles& files() const override { return files_; }
+
+ private:
+  ModelFiles files_;
+};
+
+}  // namespace
+
+std::shared_ptr<const ModelReadLease> ModelStore::readModel(const Locale& locale) {
+  std::optional<ModelFiles> files = installedModel(locale);
+  if (!files) return nullptr;
+  return std::make_shared<PlainModelReadLease>(std::move(*files));
+}
+
 namespace {
 
 // The store over one layout. Construction reads the catalog files and clears
@@ -51,6 +72,12 @@ class LinuxModelStore final : public ModelStore {
     if (!entry) return std::nullopt;
     if (entry->system) return systemModelPresent(entry->files) ? std::optional(entry->files) : std::nullopt;
     return readManifest(layout_.modelDir(entry->locale));
+  }
+
+  std::shared_ptr<const ModelReadLease> readModel(const Locale& locale) override {
+    const CatalogEntry* entry = catalog_.find(locale);
+    if (!entry || entry->system) return ModelStore::readModel(locale);
+    return StoreModelReadLease::acquire(layout_, entry->locale);
   }
 
   AssetStatus status(const TranscriberModules& modules) override {

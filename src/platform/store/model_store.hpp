@@ -26,6 +26,17 @@ struct ModelFiles {
   std::string dictionary;     // pronunciation dictionary (-dict)
 };
 
+// A reader's hold on a model's files: while it lives, they stay where files()
+// says, even when the locale is released meanwhile. Decoders load from the
+// files on demand, so an analysis holds one for as long as it runs.
+// Thread contract: any thread; share it (std::shared_ptr) with every thread
+// that may load from it.
+class ModelReadLease {
+ public:
+  virtual ~ModelReadLease() = default;
+  virtual const ModelFiles& files() const = 0;
+};
+
 class ModelStore : public AssetInventory {
  public:
   // In catalog order: the built-in en_US first.
@@ -35,6 +46,9 @@ class ModelStore : public AssetInventory {
   virtual std::optional<Locale> supportedLocale(const Locale& equivalentTo) = 0;
   // The model of an installed locale, or nothing.
   virtual std::optional<ModelFiles> installedModel(const Locale& locale) = 0;
+  // A hold on the model of an installed locale, or nothing. This default
+  // holds nothing back: for stores whose models never go away.
+  virtual std::shared_ptr<const ModelReadLease> readModel(const Locale& locale);
 };
 
 // The store over the XDG data directories of the environment; installations

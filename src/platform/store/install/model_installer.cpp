@@ -10,6 +10,7 @@
 #include "platform/platform_error.hpp"
 #include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/reservations.hpp"
 #include "platform/store/install/staging_area.hpp"
 #include "platform/store/state/store_files.hpp"
@@ -59,6 +60,8 @@ void moveIntoPlace(const StoreLayout& layout, const Locale& locale, const fs::pa
   makeStoreDirectory(layout.models());
   fs::path target = layout.modelDir(locale);
   fs::path aside = staging.path() / "replaced";
+  // What is in the way may be a released model still being read.
+  ModelDirectoryLock readersGone = ModelDirectoryLock::wait(target);
   Reservations(layout).update([&](std::vector<Locale>& reserved) {
     if (!listsLocale(reserved, locale)) {
       throw PlatformError(locale.identifier() + " was released during its install; the downloaded model was discarded");

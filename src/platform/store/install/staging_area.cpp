@@ -10,6 +10,7 @@
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/store/state/file_lock.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/store_files.hpp"
 
 namespace tolva::store {
@@ -87,6 +88,11 @@ void removeLeftovers(const StoreLayout& layout) {
   }
   for (const fs::path& entry : entries) removeStagingLeftover(layout, entry);
   removeReservationsTemporary(layout);
+  std::vector<std::string> models;
+  for (fs::directory_iterator it(layout.models(), error), end; !error && it != end; it.increment(error)) {
+    models.push_back(it->path().filename().string());
+  }
+  for (const std::string& identifier : models) removeRetiredModel(layout, identifier);
 }
 
 }  // namespace tolva::store
