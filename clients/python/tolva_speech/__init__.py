@@ -17,6 +17,15 @@ Live dictation runs `listen` through a Listener:
 
 The tool is found through the `tool` argument, else the TOLVA_SPEECH
 environment variable, else PATH. Every failure is a TolvaSpeechError.
+
+Texts (segments, transcripts, volatile and final events) come as written
+text: sentence capitals and marks, capitals of "I", days, months and names,
+numbers as digits ("at 3:30", "$20", "15%", "March 3"); the man page's
+WRITTEN TEXT gives the rules. The tool runs with the caller's environment
+(or `env`), so TOLVA_SPEECH_TEXT=raw there gives the recognizer's lower-case
+words as they are:
+
+    transcribe("talk.wav", env={**os.environ, "TOLVA_SPEECH_TEXT": "raw"})
 """
 from .commands import install, probe, release, transcribe
 from .documents import Install, Probe, Release, Segment, Transcript

@@ -6,9 +6,9 @@
 
 #include "concurrency/ordered_pool.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder/decoder_samples.hpp"
 #include "platform/sphinx/analysis/utterance_decoding.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
+#include "platform/sphinx/decoder/decoder_samples.hpp"
 
 namespace tolva::sphinx {
 namespace {
@@ -30,12 +30,12 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
 
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, bool countAlternatives)
-      : decoder_(std::move(decoder)), countAlternatives_(countAlternatives) {}
+  UtteranceWorker(DecoderLease decoder, bool countAlternatives, ResultTextWriter writeText)
+      : decoder_(std::move(decoder)), countAlternatives_(countAlternatives), writeText_(std::move(writeText)) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
     try {
-      return decodeUtterance(*decoder_, utterance, countAlternatives_);
+      return decodeUtterance(*decoder_, utterance, countAlternatives_, writeText_);
     } catch (...) {
       decoder_.discard();  // it may have failed in the middle of an utterance
       throw;
@@ -45,13 +45,14 @@ class UtteranceWorker final : public UtterancePool::Worker {
  private:
   DecoderLease decoder_;
   bool countAlternatives_;
+  ResultTextWriter writeText_;
 };
 
 // Hands the ready decoder to the first worker and loads one for each later one.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, bool countAlternatives)
-      : decoders_(decoders), countAlternatives_(countAlternatives) {}
+  WorkerFactory(FileDecoders& decoders, bool countAlternatives, ResultTextWriter writeText)
+      : decoders_(decoders), countAlternatives_(countAlternatives), writeText_(std::move(writeText)) {}
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
@@ -60,12 +61,13 @@ class WorkerFactory {
       decoder = std::move(decoders_.first);
     }
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), countAlternatives_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), countAlternatives_, writeText_);
   }
 
  private:
   FileDecoders& decoders_;
   bool countAlternatives_;
+  ResultTextWriter writeText_;
   std::mutex mutex_;
 };
 
@@ -73,11 +75,11 @@ class WorkerFactory {
 
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
-                                  std::stop_token stop) {
+                                  const ResultTextWriter& writeText, std::stop_token stop) {
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, sink.wantsAlternatives());
+  WorkerFactory factory(decoders, sink.wantsAlternatives(), writeText);
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },
       [&sink](std::optional<TranscriberResult>&& result) {

@@ -20,9 +20,10 @@
 #include <stop_token>
 
 #include "platform/audio.hpp"
-#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/analysis/result_sink.hpp"
 #include "platform/sphinx/analysis/voice_activity.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
@@ -37,12 +38,12 @@ struct FileDecoders {
 };
 
 // Analyses `file`, cutting it where `detector` hears pauses, and delivers
-// results to `sink` as utterances are decoded.
+// results to `sink` as utterances are decoded, their texts from `writeText`.
 // A stop request ends reading and decoding between utterances; every decoding
 // thread has ended when this returns. Returns the time of the end of the last
 // sample read, or nothing when the file had none. Throws PlatformError.
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
-                                  std::stop_token stop);
+                                  const ResultTextWriter& writeText, std::stop_token stop);
 
 }  // namespace tolva::sphinx

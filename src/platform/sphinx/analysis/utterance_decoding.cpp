@@ -13,7 +13,8 @@ double secondsAt(std::int64_t sample) { return static_cast<double>(sample) / Dec
 
 }  // namespace
 
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives) {
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives,
+                                                 const ResultTextWriter& writeText) {
   decoder.beginAnalysis();  // frames count from the utterance's start
   decoder.startUtterance();
   decoder.process(utterance.samples, true);
@@ -26,7 +27,7 @@ std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utteran
     return std::min(end, utterance.startSample + std::int64_t{frame} * samplesPerFrame);
   };
   TranscriberResult result;
-  result.text = resultText(words);
+  result.text = writeText(words);
   result.range.start = secondsAt(sampleOf(words.front().startFrame));
   result.range.end = secondsAt(sampleOf(words.back().endFrame));
   result.alternatives = countAlternatives ? decoder.alternativesCount(words, maxAlternatives) : 0;

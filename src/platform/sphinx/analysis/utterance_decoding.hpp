@@ -7,15 +7,18 @@
 #include <optional>
 
 #include "platform/speech.hpp"
-#include "platform/sphinx/decoder/decoder.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
+#include "platform/sphinx/decoder/decoder.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
 // The final result of the utterance, timed in seconds from the start of the
 // audio, or nothing when it holds no words. `countAlternatives` asks for the
 // number of distinct n-best texts (at most maxAlternatives). Throws
-// PlatformError; the decoder is then in an unknown state.
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives);
+// PlatformError; the decoder is then in an unknown state. `writeText` makes
+// the result's text.
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives,
+                                                 const ResultTextWriter& writeText);
 
 }  // namespace tolva::sphinx
