@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "live/sources/analyzer_format_converter.hpp"
 #include "live/session/live_whitespace.hpp"
+#include "live/sources/analyzer_format_converter.hpp"
 #include "live/sources/replay_source.hpp"
 #include "locale/speech_preset.hpp"
 #include "platform/ffmpeg/ffmpeg_audio.hpp"
@@ -23,12 +23,17 @@ class FileAudio final : public AudioSystem {
   std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return nullptr; }
 };
 
-std::string finalText(ResultChannel& results) {
+Decoded finalTexts(ResultChannel& results, double audioSeconds) {
+  Decoded decoded;
   std::string joined;
   while (std::optional<TranscriberResult> result = results.next()) {
-    if (result->isFinal) joined += result->text;
+    if (!result->isFinal) continue;
+    joined += result->text;
+    decoded.results.push_back(result->text);
   }
-  return std::string(trimWhitespaceAndNewlines(joined));
+  decoded.text = std::string(trimWhitespaceAndNewlines(joined));
+  decoded.audioSeconds = audioSeconds;
+  return decoded;
 }
 
 }  // namespace
@@ -42,7 +47,7 @@ Decoded FileDecoder::decodeBatch(const std::string& path) {
   auto analyzer = engine_.makeAnalyzer({transcriber});
   std::optional<double> last = analyzer->analyzeSequence(*file);
   analyzer->finalizeAndFinishThroughEndOfInput();
-  return {finalText(*transcriber->results()), last.value_or(0)};
+  return finalTexts(*transcriber->results(), last.value_or(0));
 }
 
 // Chunks as the replay feed cuts them, converted to the analyzer's format.
@@ -72,7 +77,7 @@ Decoded FileDecoder::decodeDictation(const std::string& path) {
   }
   input->finish();
   analyzer->finalizeAndFinishThroughEndOfInput();
-  return {finalText(*transcriber->results()), static_cast<double>(position) / format.sampleRate};
+  return finalTexts(*transcriber->results(), static_cast<double>(position) / format.sampleRate);
 }
 
 }  // namespace tolva::bench
