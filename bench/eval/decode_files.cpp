@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "decode_modes.hpp"
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"

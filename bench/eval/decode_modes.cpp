@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "live/session/live_whitespace.hpp"
 #include "live/sources/analyzer_format_converter.hpp"
 #include "live/sources/replay_source.hpp"
 #include "locale/speech_preset.hpp"
+#include "locale/trim.hpp"
 #include "platform/ffmpeg/ffmpeg_audio.hpp"
 #include "platform/platform_error.hpp"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace {
