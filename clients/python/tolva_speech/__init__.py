@@ -7,6 +7,11 @@ One-shot commands return dataclasses of the tool's documents:
     for segment in result.segments:
         print(f"{segment.start:6.2f} {segment.text}")
 
+Subtitles come from the word times:
+
+    result = transcribe("talk.wav", words=True)
+    open("talk.srt", "w").write(result.to_srt())
+
 Live dictation runs `listen` through a Listener:
 
     from tolva_speech import Listener, Final
@@ -28,7 +33,7 @@ words as they are:
     transcribe("talk.wav", env={**os.environ, "TOLVA_SPEECH_TEXT": "raw"})
 """
 from .commands import install, probe, release, transcribe
-from .documents import Install, Probe, Release, Segment, Transcript
+from .documents import Install, Probe, Release, Segment, Transcript, Word
 from .errors import TolvaSpeechError
 from .events import CaptureStarted, Event, Final, SessionEnded, SessionError, Volatile
 from .listener import Listener, Session
@@ -37,5 +42,5 @@ from .process import find_tool
 __all__ = [
     "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment", "Session",
     "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "find_tool", "install", "probe",
-    "release", "transcribe",
+    "release", "transcribe", "Word",
 ]

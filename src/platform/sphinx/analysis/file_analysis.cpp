@@ -31,12 +31,12 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
 
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, bool countAlternatives, ResultTextWriter writeText)
-      : decoder_(std::move(decoder)), countAlternatives_(countAlternatives), writeText_(std::move(writeText)) {}
+  UtteranceWorker(DecoderLease decoder, ResultDetail detail, ResultTextWriter writeText)
+      : decoder_(std::move(decoder)), detail_(detail), writeText_(std::move(writeText)) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
     try {
-      return decodeUtterance(*decoder_, utterance, countAlternatives_, writeText_);
+      return decodeUtterance(*decoder_, utterance, detail_, writeText_);
     } catch (...) {
       decoder_.discard();  // it may have failed in the middle of an utterance
       throw;
@@ -45,15 +45,15 @@ class UtteranceWorker final : public UtterancePool::Worker {
 
  private:
   DecoderLease decoder_;
-  bool countAlternatives_;
+  ResultDetail detail_;
   ResultTextWriter writeText_;
 };
 
 // Hands the ready decoder to the first worker and loads one for each later one.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, bool countAlternatives, ResultTextWriter writeText)
-      : decoders_(decoders), countAlternatives_(countAlternatives), writeText_(std::move(writeText)) {}
+  WorkerFactory(FileDecoders& decoders, ResultDetail detail, ResultTextWriter writeText)
+      : decoders_(decoders), detail_(detail), writeText_(std::move(writeText)) {}
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
@@ -62,12 +62,12 @@ class WorkerFactory {
       decoder = std::move(decoders_.first);
     }
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), countAlternatives_, writeText_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_, writeText_);
   }
 
  private:
   FileDecoders& decoders_;
-  bool countAlternatives_;
+  ResultDetail detail_;
   ResultTextWriter writeText_;
   std::mutex mutex_;
 };
@@ -119,7 +119,7 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, sink.wantsAlternatives(), writeText);
+  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText);
   DeliveredAudio delivered(analysedSeconds);
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },

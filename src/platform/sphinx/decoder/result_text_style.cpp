@@ -1,5 +1,6 @@
 #include "platform/sphinx/decoder/result_text_style.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "output/log.hpp"
@@ -57,6 +58,21 @@ std::string ResultTextWriter::operator()(const std::vector<TimedWord>& words) co
   }
   std::vector<text::WrittenToken> tokens = text::writeText(spokenWords(words), written_);
   return tokens.empty() ? std::string() : ' ' + text::joinTokens(tokens);
+}
+
+std::vector<WordTiming> ResultTextWriter::writtenWords(const std::vector<TimedWord>& words,
+                                                       std::vector<WordTiming> timings) const {
+  if (style_ != TextStyle::formatted || timings.size() != words.size()) return timings;
+  std::vector<WordTiming> written;
+  for (const text::WrittenToken& token : text::writeText(spokenWords(words), written_)) {
+    WordTiming entry{token.text, timings[token.firstWord].start, timings[token.lastWord].end,
+                     timings[token.firstWord].confidence};
+    for (std::size_t i = token.firstWord; i <= token.lastWord; ++i) {
+      entry.confidence = std::min(entry.confidence, timings[i].confidence);
+    }
+    written.push_back(std::move(entry));
+  }
+  return written;
 }
 
 ResultTextWriter resultTextWriter(const ResultTextSettings& settings) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/speech.hpp"
 #include "platform/sphinx/decoder/hypothesis_text.hpp"
 #include "text/written_text.hpp"
 
@@ -51,6 +52,12 @@ class ResultTextWriter {
   // so that consecutive results read as running text when concatenated;
   // empty when there are no words. The raw text is resultText(words).
   std::string operator()(const std::vector<TimedWord>& words) const;
+
+  // The result's words as its text writes them: in written text each token
+  // spans its spoken words (start of the first, end of the last, the lowest
+  // confidence), so the words joined by spaces are the text. `timings` holds
+  // one entry per decoder word.
+  std::vector<WordTiming> writtenWords(const std::vector<TimedWord>& words, std::vector<WordTiming> timings) const;
 
  private:
   TextStyle style_ = TextStyle::raw;
