@@ -41,6 +41,8 @@ void dispatch(const std::vector<std::string>& arguments, const PlatformProvider&
     }
     cmdTranscribe(platform, arguments[1], parseFlag(arguments, "--locale").value_or("de-DE"),
                   hasFlag(arguments, "--auto-install"));
+  } else if (subcommand == "devices") {
+    cmdDevices(platform);
   } else if (subcommand == "listen") {
     runListen(platform());
   } else {

@@ -14,6 +14,7 @@ void cmdInstall(const PlatformProvider& platform, const std::string& localeId);
 void cmdRelease(const PlatformProvider& platform, const std::string& localeId);
 void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
                    bool autoInstall);
+void cmdDevices(const PlatformProvider& platform);
 [[noreturn]] void runListen(Platform& platform);
 
 }  // namespace tolva
