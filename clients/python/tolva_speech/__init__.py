@@ -18,15 +18,15 @@ Live dictation runs `listen` through a Listener:
 The tool is found through the `tool` argument, else the TOLVA_SPEECH
 environment variable, else PATH. Every failure is a TolvaSpeechError.
 """
-from .commands import install, probe, release, transcribe
-from .documents import Install, Probe, Release, Segment, Transcript
+from .commands import devices, install, probe, release, transcribe
+from .documents import CaptureSource, Install, Probe, Release, Segment, Transcript
 from .errors import TolvaSpeechError
 from .events import CaptureStarted, Event, Final, SessionEnded, SessionError, Volatile
 from .listener import Listener, Session
 from .process import find_tool
 
 __all__ = [
-    "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment", "Session",
-    "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "find_tool", "install", "probe",
+    "CaptureSource", "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment", "Session",
+    "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "devices", "find_tool", "install", "probe",
     "release", "transcribe",
 ]
