@@ -89,9 +89,10 @@ def lag(listen, fifo, kind, clip):
     listen.send(command)
     listen.await_event("capture-started")
     feeder = FifoFeeder(fifo, data, piece, head)
-    at, _ = listen.await_event("volatile", timeout=30)
+    at, _ = listen.await_event("volatile", timeout=120)
     feeder.stop()
-    listen.await_event("session-ended", timeout=30)
+    listen.send({"cmd": "stop"})  # the rest of the clip is not needed
+    listen.await_event("session-ended", timeout=120)
     return (at - feeder.written_at[onset_ms // PIECE_MS]) * 1000
 
 

@@ -15,6 +15,12 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
+ToolRun devicesWith(const std::map<std::string, std::string>& env) {
+  ToolOptions options;
+  options.env = env;
+  return runTool(TOLVA_BINARY, {"devices"}, options);
+}
+
 Json sourceNamed(const Json& document, const std::string& name) {
   for (const Json& source : document.at("sources")) {
     if (source.at("name") == name) return source;
@@ -69,7 +75,7 @@ class DevicesE2e : public testing::Test {
 };
 
 TEST_F(DevicesE2e, DevicesListsTheSourcesWithTheDefaultMarked) {
-  ToolRun run = runTool(TOLVA_BINARY, {"devices"}, {env()});
+  ToolRun run = devicesWith(env());
   ASSERT_EQ(run.status, 0) << run.err;
   Json document = Json::parse(run.out);
   Json a = sourceNamed(document, "micA");
@@ -88,7 +94,7 @@ TEST_F(DevicesE2e, DevicesListsTheSourcesWithTheDefaultMarked) {
 }
 
 TEST_F(DevicesE2e, PulseSourceMovesTheDefaultMark) {
-  ToolRun run = runTool(TOLVA_BINARY, {"devices"}, {env({{"PULSE_SOURCE", "micB"}})});
+  ToolRun run = devicesWith(env({{"PULSE_SOURCE", "micB"}}));
   ASSERT_EQ(run.status, 0) << run.err;
   Json document = Json::parse(run.out);
   EXPECT_EQ(sourceNamed(document, "micB")["default"], true);
@@ -96,7 +102,7 @@ TEST_F(DevicesE2e, PulseSourceMovesTheDefaultMark) {
 }
 
 TEST_F(DevicesE2e, WithoutASoundServerDevicesFailsWithItsErrorDocument) {
-  ToolRun run = runTool(TOLVA_BINARY, {"devices"}, {env({{"PULSE_SERVER", "unix:" + dir.path().string() + "/none"}})});
+  ToolRun run = devicesWith(env({{"PULSE_SERVER", "unix:" + dir.path().string() + "/none"}}));
   ASSERT_EQ(run.status, 1) << run.err;
   Json document = Json::parse(run.out);
   EXPECT_EQ(document["error"], "devices-failed");
