@@ -81,8 +81,12 @@ TEST_F(DevicesE2e, DevicesListsTheSourcesWithTheDefaultMarked) {
   Json a = sourceNamed(document, "micA");
   Json b = sourceNamed(document, "micB");
   ASSERT_TRUE(a.is_object() && b.is_object()) << run.out;
-  EXPECT_EQ(a, (Json{{"name", "micA"}, {"description", a["description"]}, {"rate", 16000}, {"channels", 1},
-                     {"default", true}, {"monitor", false}}));
+  EXPECT_EQ(a, (Json{{"name", "micA"},
+                     {"description", a["description"]},
+                     {"rate", 16000},
+                     {"channels", 1},
+                     {"default", true},
+                     {"monitor", false}}));
   EXPECT_EQ(b["rate"], 48000);
   EXPECT_EQ(b["channels"], 2);
   EXPECT_EQ(b["default"], false);

@@ -104,8 +104,8 @@ class ListenStream : public testing::Test {
 
 TEST_F(ListenStream, RawPcmIsTranscribedAndTheSessionEndsWithTheStream) {
   auto samples = librivoxSamples(clip);
-  Json ended = transcribeFed(1, start(fifo, {{"format", "s16le"}, {"rate", 16000}, {"channels", 1}}),
-                             pcmBytes(samples));
+  Json ended =
+      transcribeFed(1, start(fifo, {{"format", "s16le"}, {"rate", 16000}, {"channels", 1}}), pcmBytes(samples));
   EXPECT_NEAR(ended.value("audioFedMs", 0), samples.size() / 16.0, 1);
   quitAndExpectCleanExit(*listen, 1);
 }

@@ -24,7 +24,9 @@ const Json baseScenario = {
      {{"short.fifo", {{"length", 8000}, {"framesPerRead", 320}}},
       {"endless.fifo", {{"length", -1}, {"framesPerRead", 320}, {"intervalMs", 20}}},
       {"raw.fifo",
-       {{"length", 4800}, {"sampleRate", 48000}, {"expectRaw", {{"format", "f32le"}, {"rate", 48000}, {"channels", 1}}}}},
+       {{"length", 4800},
+        {"sampleRate", 48000},
+        {"expectRaw", {{"format", "f32le"}, {"rate", 48000}, {"channels", 1}}}}},
       {"noise.fifo", {{"decodeError", "cannot decode the audio stream: Invalid data found when processing input"}}}}}};
 
 std::set<std::string> keysOf(const Json& event) {

@@ -26,10 +26,10 @@ TEST(StartAudioOptions, DeviceAndStreamAreTaken) {
       {R"({"cmd":"start","locale":"de-DE","device":"usb-mic"})", "usb-mic", std::nullopt},
       {R"({"cmd":"start","locale":"de-DE","device":7})", std::nullopt, std::nullopt},
       {R"({"cmd":"start","locale":"de-DE","stream":"a.fifo"})", std::nullopt, AudioStreamRequest{"a.fifo", {}}},
-      {R"({"cmd":"start","locale":"de-DE","stream":"a.fifo","format":"s16le","rate":16000,"channels":1})",
-       std::nullopt, AudioStreamRequest{"a.fifo", s16}},
-      {R"({"cmd":"start","locale":"de-DE","stream":"a","format":"f32le","rate":48000,"channels":2,"device":"m"})",
-       "m", AudioStreamRequest{"a", f32}},
+      {R"({"cmd":"start","locale":"de-DE","stream":"a.fifo","format":"s16le","rate":16000,"channels":1})", std::nullopt,
+       AudioStreamRequest{"a.fifo", s16}},
+      {R"({"cmd":"start","locale":"de-DE","stream":"a","format":"f32le","rate":48000,"channels":2,"device":"m"})", "m",
+       AudioStreamRequest{"a", f32}},
       {R"({"cmd":"start","locale":"de-DE","stream":null,"format":"mp3"})", std::nullopt, std::nullopt},
       {R"({"cmd":"start","locale":"de-DE","stream":"a","replay":false})", std::nullopt, AudioStreamRequest{"a", {}}},
   };
@@ -53,8 +53,7 @@ TEST(StartAudioOptions, UnusableOnesRefuseTheStart) {
       {R"({"cmd":"start","locale":"x","stream":"a","format":"s16le","rate":-1,"channels":1})", needs},
       {R"({"cmd":"start","locale":"x","stream":"a","format":"s16le","rate":768001,"channels":1})", needs},
       {R"({"cmd":"start","locale":"x","stream":"a","format":"s16le","rate":1,"channels":0})", needs},
-      {R"({"cmd":"start","locale":"x","stream":"a","format":"s16le","rate":1,"channels":18446744073709551615})",
-       needs},
+      {R"({"cmd":"start","locale":"x","stream":"a","format":"s16le","rate":1,"channels":18446744073709551615})", needs},
   };
   for (const auto& [line, message] : cases) {
     CommandLine parsed = parseCommandLine(line);
@@ -63,7 +62,8 @@ TEST(StartAudioOptions, UnusableOnesRefuseTheStart) {
     EXPECT_EQ(bad->message, message) << line;
   }
   // The locale is judged first, as for any start.
-  EXPECT_TRUE(std::holds_alternative<command::MissingLocale>(parseCommandLine(R"({"cmd":"start","stream":"a","replay":"b"})")));
+  EXPECT_TRUE(
+      std::holds_alternative<command::MissingLocale>(parseCommandLine(R"({"cmd":"start","stream":"a","replay":"b"})")));
 }
 
 TEST(StartAudioOptions, AStreamPathKeepsBytesThatAreNotUtf8) {

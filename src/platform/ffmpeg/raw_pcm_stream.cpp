@@ -47,7 +47,8 @@ class RawPcmStream final : public AudioStream {
       pending_.resize(had + static_cast<std::size_t>(std::max<std::ptrdiff_t>(count, 0)));
       if (count <= 0) return;  // the end (a trailing partial frame is dropped) or a cancel
     }
-    auto frames = static_cast<std::uint32_t>(std::min<std::size_t>(pending_.size() / frameBytes_, buffer.frameCapacity));
+    auto frames =
+        static_cast<std::uint32_t>(std::min<std::size_t>(pending_.size() / frameBytes_, buffer.frameCapacity));
     for (std::uint32_t frame = 0; frame < frames; ++frame) {
       const std::uint8_t* at = pending_.data() + frame * frameBytes_;
       for (std::size_t c = 0; c < buffer.channels.size(); ++c) {

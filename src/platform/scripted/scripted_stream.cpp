@@ -14,8 +14,7 @@ namespace {
 // until its length is spent (never, for -1) or it is cancelled.
 class ScriptedAudioStream final : public AudioStream {
  public:
-  ScriptedAudioStream(StreamScript script, std::optional<RawPcmFormat> raw)
-      : script_(std::move(script)), raw_(raw) {}
+  ScriptedAudioStream(StreamScript script, std::optional<RawPcmFormat> raw) : script_(std::move(script)), raw_(raw) {}
 
   std::optional<AudioFormat> open() override {
     if (script_.decodeError) throw PlatformError(*script_.decodeError);
@@ -34,7 +33,8 @@ class ScriptedAudioStream final : public AudioStream {
     if (script_.intervalMs > 0 && !sleepFor(std::chrono::milliseconds(script_.intervalMs), cancelled_.get_token())) {
       return;
     }
-    auto frames = static_cast<std::uint32_t>(std::min<std::int64_t>({left, script_.framesPerRead, buffer.frameCapacity}));
+    auto frames =
+        static_cast<std::uint32_t>(std::min<std::int64_t>({left, script_.framesPerRead, buffer.frameCapacity}));
     for (auto& channel : buffer.channels) {
       for (std::uint32_t i = 0; i < frames; ++i) {
         channel[i] = 0.1f * static_cast<float>(std::sin(2 * M_PI * 440 * static_cast<double>(position_ + i) /
