@@ -8,7 +8,7 @@
 
 #include "live/protocol/command_json.hpp"
 #include "live/protocol/start_options.hpp"
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "output/utf8_text.hpp"
 
 namespace tolva {
