@@ -49,3 +49,13 @@ def test_feed_transcribes_the_speech_it_writes_into_a_fifo(scripted):
     assert run.returncode == 0, run.stderr
     assert run.stdout == "\u2026 the quick\nthe quick brown fox\n"
     assert "session 1: 1 final, 1.0 s of audio fed" in run.stderr
+
+
+def test_transcribe_prints_subtitles(scripted, audio):
+    scripted({**ENGLISH, "analyzer": {"results": [
+        {"text": " Hello world.", "start": 0.5, "end": 1.75,
+         "words": [{"word": "Hello", "start": 0.5, "end": 1.0, "confidence": 0.9},
+                   {"word": "world.", "start": 1.1, "end": 1.75, "confidence": 0.8}]}]}})
+    run = run_example("transcribe.py", str(audio), "--srt")
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "1\n00:00:00,500 --> 00:00:01,750\nHello world.\n\n"

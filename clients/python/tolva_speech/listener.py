@@ -138,7 +138,7 @@ class Listener:
     # -- the caller's side -------------------------------------------------
 
     def start(self, locale: str, replay: str | os.PathLike[str] | None = None,
-              chunk_ms: int | None = None, *, device: str | None = None,
+              chunk_ms: int | None = None, words: bool = False, *, device: str | None = None,
               stream: str | os.PathLike[str] | None = None, stream_format: str | None = None,
               rate: int | None = None, channels: int | None = None) -> Session:
         """Starts a session on the microphone (the capture source `device`, see
@@ -147,8 +147,9 @@ class Listener:
         writes audio into: a container FFmpeg decodes (WAV, Ogg/Opus,
         WebM/Opus), or raw PCM when `stream_format` is "s16le" or "f32le",
         with `rate` and `channels`. A stream's session ends when its writer
-        closes the FIFO, or at stop(). Returns once the tool has started the
-        session; raises TolvaSpeechError when the tool refuses it."""
+        closes the FIFO, or at stop(). With `words`, each Final carries its
+        words. Returns once the tool has started the session; raises
+        TolvaSpeechError when the tool refuses it."""
         command: dict[str, Any] = {"cmd": "start", "locale": locale}
         if replay is not None:
             command["replay"] = os.fspath(replay)
@@ -161,6 +162,8 @@ class Listener:
         for key, value in (("format", stream_format), ("rate", rate), ("channels", channels)):
             if value is not None:
                 command[key] = value
+        if words:
+            command["words"] = True
         with self._command_lock:
             with self._cond:
                 self._check_open()

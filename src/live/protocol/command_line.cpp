@@ -49,6 +49,8 @@ CommandLine parseStart(const CommandJson& parsed) {
   auto& audio = std::get<StartAudioOptions>(options);
   request.device = std::move(audio.device);
   request.stream = std::move(audio.stream);
+  auto words = command.find("words");
+  request.words = words != command.end() && words->is_boolean() && words->get<bool>();
   return command::Start{std::move(request)};
 }
 

@@ -3,6 +3,7 @@
 //   {"cmd":"start","locale":"de-DE","replay":"/path/a.wav","chunkMs":100}
 //   {"cmd":"start","locale":"de-DE","device":"alsa_input.usb-mic"}
 //   {"cmd":"start","locale":"de-DE","stream":"/path/a.fifo","format":"s16le","rate":16000,"channels":1}
+//   {"cmd":"start","locale":"de-DE","replay":"/path/a.wav","chunkMs":100,"words":true}
 //   {"cmd":"stop"}
 //   {"cmd":"quit"}
 // Keys and command names are compared exactly; other keys are ignored. Bytes
@@ -28,6 +29,7 @@ struct StartRequest {
   std::int64_t chunkMs = defaultChunkMs;  // not range-checked: 0 and negatives pass
   std::optional<std::string> device;      // a capture source; absent: the default
   std::optional<AudioStreamRequest> stream;  // audio the client feeds; never beside replayPath
+  bool words = false;                     // finals carry their words; only JSON true turns it on
 
   bool operator==(const StartRequest&) const = default;
 };
