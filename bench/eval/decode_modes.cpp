@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "live/sources/analyzer_format_converter.hpp"
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "live/sources/replay_source.hpp"
 #include "locale/speech_preset.hpp"
 #include "platform/ffmpeg/ffmpeg_audio.hpp"

@@ -17,10 +17,15 @@
 namespace tolva {
 
 std::optional<std::string> parseFlag(const std::vector<std::string>& arguments, const std::string& flag) {
-  auto found = std::find(arguments.begin(), arguments.end(), flag);
-  if (found == arguments.end() || std::next(found) == arguments.end()) return std::nullopt;
-  return *std::next(found);
+  const std::string joined = flag + "=";
+  for (auto at = arguments.begin(); at != arguments.end(); ++at) {
+    if (*at == flag) return std::next(at) == arguments.end() ? std::nullopt : std::optional(*std::next(at));
+    if (at->starts_with(joined)) return at->substr(joined.size());
+  }
+  return std::nullopt;
 }
+
+bool localeWasDefaulted() { return !parseFlag(args(), "--locale"); }
 
 namespace {
 
@@ -30,7 +35,9 @@ bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag)
 
 void dispatch(const std::vector<std::string>& arguments, const PlatformProvider& platform) {
   const std::string& subcommand = arguments[0];
-  if (subcommand == "probe") {
+  if (subcommand == "--version") {
+    writeAll(stdoutFd, TOLVA_VERSION "\n");
+  } else if (subcommand == "probe") {
     cmdProbe(platform, parseFlag(arguments, "--locale"));
   } else if (subcommand == "install") {
     cmdInstall(platform, parseFlag(arguments, "--locale").value_or("de-DE"));

@@ -42,10 +42,11 @@ std::string joined(const std::vector<std::string>& values, const std::string& se
 
 [[noreturn]] void failUnsupported(SpeechEngine& engine, const std::string& localeId) {
   std::vector<Locale> supported = engine.supportedLocales();
+  std::optional<std::string> note = defaultLocaleNote(localeId);
   fail("unsupported-locale",
        "SpeechTranscriber has no model for '" + localeId + "' \xE2\x80\x94 it supports only " +
            std::to_string(supported.size()) + " locales; there is no download that adds it",
-       joined(sortedIdentifiers(supported), ","));
+       joined(sortedIdentifiers(supported), ",") + (note ? "; " + *note : ""));
 }
 
 void autoInstall(AssetInventory& inventory, const Locale& locale, const TranscriberModules& modules) {
@@ -99,13 +100,13 @@ std::unique_ptr<AudioFile> openAudio(AudioSystem& audio, const std::string& path
 }
 
 // Feeds the whole file to the analyzer while the collector gathers results
-// and the progress reporter counts what the analyzer has read.
+// and the progress reporter follows how far the analysis has got.
 CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, double duration, ResultCollector& collector) {
   log("transcribe.analyzeSequence.begin");
-  TranscribeProgress progress(file, duration);
+  TranscribeProgress progress(analyzer, duration);
   std::optional<double> lastTime;
   try {
-    lastTime = analyzer.analyzeSequence(progress.file());
+    lastTime = analyzer.analyzeSequence(file);
   } catch (...) {
     failAnalysis(collector, progress);
   }

@@ -71,6 +71,11 @@ class SpeechAnalyzer {
   // Consumes the whole file. Returns the time of the last sample, in seconds,
   // or nothing when there was none.
   virtual std::optional<double> analyzeSequence(AudioFile& file) = 0;
+  // How far analyzeSequence has got: the seconds of audio from the start of
+  // the file that have been decoded with every result from them delivered to
+  // the results channels. Grows in time order, as the work is done; may be
+  // read from any thread while analyzeSequence runs.
+  virtual double analyzedSeconds() const = 0;
   // Starts analysing the input channel in the background and returns; the
   // analysis runs until the channel is finished.
   virtual void start(std::shared_ptr<AnalyzerInputChannel> input) = 0;
@@ -139,6 +144,10 @@ class SpeechEngine {
   // needs the model reports its own. The work never holds up anything else
   // and is abandoned when the process exits.
   virtual void prepareDictation(const Locale& locale) = 0;
+  // After this returns no preparation writes a log line, so that the caller's
+  // last line stays last; the loads themselves may go on until the process
+  // exits. Returns at once.
+  virtual void silencePreparations() = 0;
   virtual AssetInventory& assetInventory() = 0;
 };
 

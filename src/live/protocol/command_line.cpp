@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "live/protocol/command_json.hpp"
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "output/utf8_text.hpp"
 
 namespace tolva {

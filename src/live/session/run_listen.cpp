@@ -109,6 +109,7 @@ void runListen(Platform& platform) {
   std::int64_t sessions = serveSessions(platform, *router);
 
   reader.cancel();
+  platform.speech.silencePreparations();  // listen.exit is the last line
   log("listen.exit", {{"sessions", sessions}});
   _exit(0);
 }

@@ -165,6 +165,7 @@ Scenario parseScenario(const std::string& text) {
       const json& format = root.at("bestAudioFormat");
       scenario.bestAudioFormat = format.is_null() ? std::nullopt : std::optional(parseFormat(format));
     }
+    readOptional(root, "preparedAfterMs", scenario.preparedAfterMs);
     read(root, "converterFails", scenario.converterFails);
     read(root, "converterOutputsNothing", scenario.converterOutputsNothing);
     const json files = root.value("files", json::object());

@@ -103,6 +103,7 @@ struct Scenario {
   AnalyzerScript analyzer;                          // every analyzer ...
   std::vector<AnalyzerScript> analyzers;            // ... unless the n-th one is scripted here
   std::optional<AudioFormat> bestAudioFormat = AudioFormat{16000, 1, CommonFormat::float32};
+  std::optional<int> preparedAfterMs;               // prepareDictation logs its end from its own thread then
   bool converterFails = false;
   bool converterOutputsNothing = false;
   std::map<std::string, FileScript> files;          // by file name (last path component)

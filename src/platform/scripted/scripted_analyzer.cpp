@@ -1,6 +1,7 @@
 #include "platform/scripted/scripted_analyzer.hpp"
 
 #include <chrono>
+#include <cmath>
 
 #include "concurrency/sleep.hpp"
 #include "platform/platform_error.hpp"
@@ -19,6 +20,7 @@ ScriptedAnalyzer::~ScriptedAnalyzer() {
 
 void ScriptedAnalyzer::deliver(const TranscriberResult& result) {
   for (const auto& module : modules_) module->results()->yield(result);
+  if (std::isfinite(result.range.end) && result.range.end > analyzedSeconds_) analyzedSeconds_ = result.range.end;
 }
 
 bool ScriptedAnalyzer::deliverResults(std::stop_token stop) {
@@ -50,6 +52,7 @@ std::optional<double> ScriptedAnalyzer::analyzeSequence(AudioFile& file) {
   }
   deliverResults(cancelSource_.get_token());
   if (script_.analyzeError) throw PlatformError(*script_.analyzeError);
+  if (position > 0 && format.sampleRate > 0) analyzedSeconds_ = static_cast<double>(position) / format.sampleRate;
   if (script_.noLastTime) return std::nullopt;
   if (script_.lastTime) return script_.lastTime;
   if (position == 0 || format.sampleRate <= 0) return std::nullopt;

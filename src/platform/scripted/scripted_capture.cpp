@@ -15,7 +15,7 @@ using std::chrono::milliseconds;
 
 // Delivers `buffers` buffers of `bufferFrames` frames every `intervalMs` from
 // its own thread, posts configuration changes at their times, and stops by
-// itself at `haltAtMs` as a lost device would.
+// itself at `haltAtMs` as a lost device would; at 0, before start returns.
 class ScriptedCaptureEngine final : public CaptureEngine {
  public:
   explicit ScriptedCaptureEngine(CaptureScript script) : script_(std::move(script)) {}
@@ -42,6 +42,10 @@ class ScriptedCaptureEngine final : public CaptureEngine {
 
   void start() override {
     if (script_.startError) throw PlatformError(*script_.startError);
+    if (script_.haltAtMs == 0) {
+      postChange();  // gone while starting: never running
+      return;
+    }
     setRunning(true);
     thread_ = Task([this](std::stop_token stop) { play(stop); });
   }

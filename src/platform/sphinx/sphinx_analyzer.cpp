@@ -51,7 +51,8 @@ std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
     decoders.threads = fileThreads_ > 0 ? fileThreads_ : decodingThreads();
     const SphinxSettings& settings = cache_->settings();
     VoiceActivity detector(files, settings.wholeUtterance.voice);
-    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, cancel_.get_token());
+    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, analyzedSeconds_,
+                       cancel_.get_token());
   } catch (...) {
     sink_.finish(std::current_exception());
     throw;
