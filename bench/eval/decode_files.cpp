@@ -80,7 +80,10 @@ int main(int argc, char** argv) {
   auto noDownloads = []() -> const tolva::store::ArchiveTools& {
     throw tolva::PlatformError("tolva-eval-decode downloads no models");
   };
-  auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(noDownloads), cache);
+  auto noInstalls = [](const tolva::store::ModelFiles&) {
+    throw tolva::PlatformError("tolva-eval-decode installs no models");
+  };
+  auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(noDownloads, noInstalls), cache);
   tolva::bench::FileDecoder decoder(*engine, arguments.mode == "dictation", arguments.chunkMs);
   for (std::string path; std::getline(std::cin, path);) {
     if (path.empty()) continue;

@@ -47,8 +47,10 @@ void dispatch(const std::vector<std::string>& arguments, const PlatformProvider&
     if (arguments.size() < 2 || arguments[1].starts_with("--")) {
       fail("usage", "transcribe requires an audio file path");
     }
+    auto options = parseTranscribeOptions(arguments);
+    if (const auto* problem = std::get_if<std::string>(&options)) fail("usage", *problem);
     cmdTranscribe(platform, arguments[1], parseFlag(arguments, "--locale").value_or("de-DE"),
-                  hasFlag(arguments, "--auto-install"));
+                  hasFlag(arguments, "--auto-install"), std::get<TranscribeOptions>(options));
   } else if (subcommand == "listen") {
     runListen(platform());
   } else {

@@ -10,6 +10,8 @@
 #include "commands/commands.hpp"
 #include "commands/result_collector.hpp"
 #include "commands/transcribe_progress.hpp"
+#include "commands/transcript_output.hpp"
+#include "commands/transcript_shaping.hpp"
 #include "locale/asset_status_name.hpp"
 #include "locale/graphemes.hpp"
 #include "locale/resolve_locale.hpp"
@@ -121,10 +123,19 @@ CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, double durat
   return collector.finish();
 }
 
+// Segments cut to the longest length asked for; words only when asked for.
+std::vector<Segment> shapedSegments(std::vector<Segment> segments, const TranscribeOptions& options) {
+  if (options.maxSegmentSeconds) segments = limitSegmentLength(std::move(segments), *options.maxSegmentSeconds);
+  if (!options.words && options.format == TranscriptFormat::json) {
+    for (Segment& segment : segments) segment.words.reset();
+  }
+  return segments;
+}
+
 }  // namespace
 
 void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
-                   bool autoInstallOn) {
+                   bool autoInstallOn, const TranscribeOptions& options) {
   log("transcribe.start", {{"path", path}, {"locale", localeId}});
   SpeechEngine& engine = platform().speech;
   if (!engine.isAvailable()) fail("unavailable", "SpeechTranscriber.isAvailable == false on this machine");
@@ -134,7 +145,9 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
   if (!resolved) failUnsupported(engine, localeId);
   log("transcribe.localeResolved", {{"resolved", resolved->identifier()}});
 
-  auto transcriber = engine.makeTranscriber(*resolved, SpeechPreset::batch());
+  auto transcriber = engine.makeTranscriber(*resolved, options.needsWordTimings()
+                                                           ? SpeechPreset::withWordTimings(SpeechPreset::batch())
+                                                           : SpeechPreset::batch());
   TranscriberModules modules{transcriber};
   AssetStatus statusBefore = engine.assetInventory().status(modules);
   log("transcribe.assetStatus", {{"status", assetStatusName(statusBefore)}});
@@ -151,7 +164,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
 
   auto start = WallClock::now();
   auto analyzer = engine.makeAnalyzer(modules);
-  ResultCollector collector(transcriber->results());
+  ResultCollector collector(transcriber->results(), options.needsWordTimings());
   CollectedResults collected = analyze(*analyzer, *file, duration, collector);
   double processingTimeMs = elapsedMsSince(start);
 
@@ -161,7 +174,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
   out.transcript = trimWhitespaceAndNewlines(joinedText);
   out.language = resolved->identifier();
   out.duration = duration;
-  out.segments = std::move(collected.segments);
+  out.segments = shapedSegments(std::move(collected.segments), options);
   out.processingTimeMs = processingTimeMs;
   out.localeUsed = resolved->identifier();
   out.localeRequested = localeId;
@@ -174,7 +187,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
                           {"chars", static_cast<std::int64_t>(graphemeCount(out.transcript))},
                           {"elapsedMs", processingTimeMs},
                           {"realtimeFactor", out.realtimeFactor ? JsonValue(*out.realtimeFactor) : JsonValue(-1.0)}});
-  emit(out);
+  writeTranscription(out, options.format);
 }
 
 }  // namespace tolva

@@ -22,8 +22,18 @@ JsonValue toJson(const ErrorOut& out) {
   return object;
 }
 
+JsonValue toJson(const Word& out) {
+  return JsonObject{{"word", out.word}, {"start", out.start}, {"end", out.end}, {"confidence", out.confidence}};
+}
+
 JsonValue toJson(const Segment& out) {
-  return JsonObject{{"start", out.start}, {"end", out.end}, {"text", out.text}};
+  JsonObject object{{"start", out.start}, {"end", out.end}, {"text", out.text}};
+  if (out.words) {
+    JsonArray words;
+    for (const Word& word : *out.words) words.push_back(toJson(word));
+    object.emplace("words", std::move(words));
+  }
+  return object;
 }
 
 JsonValue toJson(const TranscriptionOut& out) {

@@ -21,10 +21,22 @@ struct ErrorOut {
   std::optional<std::string> detail;
 };
 
+// One word of a segment, written only when words were asked for:
+//   {"confidence" : 0.93, "end" : 1.41, "start" : 1.02, "word" : "hello"}
+struct Word {
+  std::string word;
+  double start = 0;
+  double end = 0;
+  double confidence = 0;
+
+  bool operator==(const Word&) const = default;
+};
+
 struct Segment {
   double start = 0;
   double end = 0;
   std::string text;
+  std::optional<std::vector<Word>> words;  // absent unless asked for
 };
 
 struct TranscriptionOut {
@@ -88,6 +100,7 @@ struct ReleaseOut {
 };
 
 JsonValue toJson(const ErrorOut& out);
+JsonValue toJson(const Word& out);
 JsonValue toJson(const Segment& out);
 JsonValue toJson(const TranscriptionOut& out);
 JsonValue toJson(const ProbeOut& out);

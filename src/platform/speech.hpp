@@ -23,6 +23,9 @@ struct TranscriberPreset {
   bool volatileResults = false;  // provisional results before each final one
   bool alternatives = false;     // n-best alternatives per result
   bool timeIndexed = false;      // results carry their audio time range
+  // Final results carry their words with times and confidence. Off unless
+  // asked for: a caller that does not want them pays nothing.
+  bool wordTimings = false;
 };
 
 enum class AssetStatus { unsupported, supported, downloading, installed, other };
@@ -33,11 +36,26 @@ struct TimeRange {
   double end = 0;
 };
 
+// One recognised word of a final result: its times in seconds on the same
+// clock as the result's range, and the recogniser's posterior probability of
+// it (0 to 1). Silences and noises are never words.
+struct WordTiming {
+  std::string word;
+  double start = 0;
+  double end = 0;
+  double confidence = 0;
+
+  bool operator==(const WordTiming&) const = default;
+};
+
 struct TranscriberResult {
   std::string text;
   TimeRange range;
   std::int64_t alternatives = 0;
   bool isFinal = false;
+  // Final results of a transcriber whose preset asks for wordTimings: the
+  // words, in order, whose texts joined by single spaces are `text` trimmed.
+  std::vector<WordTiming> words;
 };
 
 struct AnalyzerInput {

@@ -238,7 +238,7 @@ TEST_F(ModelStoreInstallTest, ConcurrentInstallsInTwoProcessesDownloadOnce) {
 // reports downloading; after the kill the store is as before, the next store
 // removes the staging directory, and a new install succeeds.
 TEST_F(ModelStoreInstallTest, KilledInstallLeavesNothingBehind) {
-  Served archive = makeArchive("en-gb.tar.gz", smallModelItems("en-gb"));
+  Served archive = makeArchive("en-gb.tar.gz", tinyModelItems("en-gb"));
   fs::path fifo = temp.path() / "slow-archive";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   catalogEnglishGb(fileUrl(fifo), archive.size, archive.sha256);

@@ -7,6 +7,11 @@ One-shot commands return dataclasses of the tool's documents:
     for segment in result.segments:
         print(f"{segment.start:6.2f} {segment.text}")
 
+Subtitles come from the word times:
+
+    result = transcribe("talk.wav", words=True)
+    open("talk.srt", "w").write(result.to_srt())
+
 Live dictation runs `listen` through a Listener:
 
     from tolva_speech import Listener, Final
@@ -19,7 +24,7 @@ The tool is found through the `tool` argument, else the TOLVA_SPEECH
 environment variable, else PATH. Every failure is a TolvaSpeechError.
 """
 from .commands import install, probe, release, transcribe
-from .documents import Install, Probe, Release, Segment, Transcript
+from .documents import Install, Probe, Release, Segment, Transcript, Word
 from .errors import TolvaSpeechError
 from .events import CaptureStarted, Event, Final, SessionEnded, SessionError, Volatile
 from .listener import Listener, Session
@@ -28,5 +33,5 @@ from .process import find_tool
 __all__ = [
     "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment", "Session",
     "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "find_tool", "install", "probe",
-    "release", "transcribe",
+    "release", "transcribe", "Word",
 ]

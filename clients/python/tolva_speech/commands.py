@@ -55,14 +55,22 @@ def release(locale: str, *, tool: ToolPath = None, timeout: float | None = None,
 
 
 def transcribe(path: str | os.PathLike[str], locale: str = "en-US", auto_install: bool = False,
-               on_progress: ProgressHandler | None = None, *, tool: ToolPath = None,
-               timeout: float | None = None, env: Mapping[str, str] | None = None) -> Transcript:
+               on_progress: ProgressHandler | None = None, *, words: bool = False,
+               max_segment: float | None = None, tool: ToolPath = None, timeout: float | None = None,
+               env: Mapping[str, str] | None = None) -> Transcript:
     """Transcribes an audio file; `on_progress` receives the fraction of the
-    audio analysed so far (0 to 1), about twice a second, on the calling thread."""
+    audio analysed so far (0 to 1), about twice a second, on the calling thread.
+    `words`: each segment carries its words with times and confidence.
+    `max_segment`: no segment lasts longer than this many seconds (long ones
+    are cut at their longest pause)."""
     audio = os.fspath(path)
     if audio.startswith("--"):
         audio = os.path.join(".", audio)  # the tool takes a leading "--" for a flag
     args = ["transcribe", audio, "--locale", locale] + (["--auto-install"] if auto_install else [])
+    if words:
+        args.append("--words")
+    if max_segment is not None:
+        args += ["--max-segment", repr(float(max_segment))]
     document = run_document(tool, args, on_log=_progress_reader("transcribe.progress", on_progress),
                             timeout=timeout, env=env)
     return from_document(Transcript, document)

@@ -138,15 +138,18 @@ class Listener:
     # -- the caller's side -------------------------------------------------
 
     def start(self, locale: str, replay: str | os.PathLike[str] | None = None,
-              chunk_ms: int | None = None) -> Session:
+              chunk_ms: int | None = None, words: bool = False) -> Session:
         """Starts a session on the microphone, or on the audio file `replay`
-        played in chunks of `chunk_ms` (default 100). Returns once the tool has
-        started it; raises TolvaSpeechError when the tool refuses it."""
+        played in chunks of `chunk_ms` (default 100); with `words`, each Final
+        carries its words. Returns once the tool has started it; raises
+        TolvaSpeechError when the tool refuses it."""
         command: dict[str, Any] = {"cmd": "start", "locale": locale}
         if replay is not None:
             command["replay"] = os.fspath(replay)
         if chunk_ms is not None:
             command["chunkMs"] = int(chunk_ms)
+        if words:
+            command["words"] = True
         with self._command_lock:
             with self._cond:
                 self._check_open()

@@ -43,6 +43,8 @@ CommandLine parseStart(const CommandJson& parsed) {
   auto replay = command.find("replay");
   if (replay != command.end() && replay->is_string()) request.replayPath = replay->get<std::string>();
   request.chunkMs = chunkMsOf(parsed);
+  auto words = command.find("words");
+  request.words = words != command.end() && words->is_boolean() && words->get<bool>();
   return command::Start{std::move(request)};
 }
 

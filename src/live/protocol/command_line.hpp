@@ -1,6 +1,6 @@
 #pragma once
 // One listen command line, parsed. Lines are JSON objects with a string `cmd`:
-//   {"cmd":"start","locale":"de-DE","replay":"/path/a.wav","chunkMs":100}
+//   {"cmd":"start","locale":"de-DE","replay":"/path/a.wav","chunkMs":100,"words":true}
 //   {"cmd":"stop"}
 //   {"cmd":"quit"}
 // Keys and command names are compared exactly; other keys are ignored. Bytes
@@ -22,6 +22,7 @@ struct StartRequest {
   std::string locale;                     // exactly as sent; admission judges it
   std::optional<std::string> replayPath;  // absent: the microphone
   std::int64_t chunkMs = defaultChunkMs;  // not range-checked: 0 and negatives pass
+  bool words = false;                     // finals carry their words; only JSON true turns it on
 
   bool operator==(const StartRequest&) const = default;
 };

@@ -31,6 +31,7 @@ inline constexpr std::int64_t forcedCancelTimeoutMs = 1000;
 struct LiveSessionContext {
   Platform& platform;
   std::shared_ptr<LiveEventEmitter> events;
+  bool words = false;  // each `final` carries its words
 };
 
 // `stopSignal`: its first tick, or its end without one, requests the stop.

@@ -55,7 +55,7 @@ void serveSession(Platform& platform, CommandRouter& router, std::int64_t sessio
   auto stopSignal = StopSignal::make();
   router.attachSession(stopSignal);
   auto started = WallClock::now();
-  LiveSessionContext context{platform, sharedLiveEvents()};
+  LiveSessionContext context{platform, sharedLiveEvents(), request.words};
   JsonObject ended;
   try {
     LiveSessionStats stats = runLiveSession(context, session, locale, sourceOf(request), stopSignal);

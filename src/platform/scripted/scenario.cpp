@@ -79,6 +79,10 @@ ResultScript parseResult(const json& value) {
   read(value, "alternatives", result.alternatives);
   read(value, "isFinal", result.isFinal);
   read(value, "delayMs", result.delayMs);
+  for (const auto& word : value.value("words", json::array())) {
+    result.words.push_back({word.value("word", std::string()), seconds(word.value("start", json(0.0))),
+                            seconds(word.value("end", json(0.0))), word.value("confidence", 1.0)});
+  }
   return result;
 }
 

@@ -18,15 +18,20 @@ ScriptedAnalyzer::~ScriptedAnalyzer() {
   cancelSource_.request_stop();
 }
 
+// Words reach only the modules that asked for them, as with the real engine.
 void ScriptedAnalyzer::deliver(const TranscriberResult& result) {
-  for (const auto& module : modules_) module->results()->yield(result);
+  for (const auto& module : modules_) {
+    TranscriberResult copy = result;
+    if (!module->preset().wordTimings) copy.words.clear();
+    module->results()->yield(std::move(copy));
+  }
   if (std::isfinite(result.range.end) && result.range.end > analyzedSeconds_) analyzedSeconds_ = result.range.end;
 }
 
 bool ScriptedAnalyzer::deliverResults(std::stop_token stop) {
   for (const auto& scripted : script_.results) {
     if (!sleepFor(milliseconds(scripted.delayMs), stop)) return false;
-    deliver({scripted.text, {scripted.start, scripted.end}, scripted.alternatives, scripted.isFinal});
+    deliver({scripted.text, {scripted.start, scripted.end}, scripted.alternatives, scripted.isFinal, scripted.words});
   }
   return true;
 }

@@ -2,15 +2,17 @@
 
 #include "platform/platform_error.hpp"
 #include "platform/store/catalog/catalog.hpp"
-#include "platform/store/state/file_lock.hpp"
 #include "platform/store/install/install_request.hpp"
+#include "platform/store/install/staging_area.hpp"
+#include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
 #include "platform/store/state/model_release.hpp"
 #include "platform/store/state/reservations.hpp"
-#include "platform/store/install/staging_area.hpp"
 
 namespace tolva::store {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The store over one layout. Construction reads the catalog files and clears
 // leftovers; queries stat a few files and read small JSON files, never a
@@ -18,9 +20,10 @@ namespace {
 // flock, and the catalog is immutable, so any thread may call.
 class LinuxModelStore final : public ModelStore {
  public:
-  LinuxModelStore(StoreLayout layout, ArchiveToolsProvider archiveTools)
+  LinuxModelStore(StoreLayout layout, ArchiveToolsProvider archiveTools, ModelLoadCheck loadCheck)
       : layout_(std::move(layout)),
         archiveTools_(std::move(archiveTools)),
+        loadCheck_(std::move(loadCheck)),
         catalog_(Catalog::load(layout_)),
         reservations_(layout_) {
     removeLeftovers(layout_);
@@ -50,7 +53,11 @@ class LinuxModelStore final : public ModelStore {
     const CatalogEntry* entry = catalog_.find(locale);
     if (!entry) return std::nullopt;
     if (entry->system) return systemModelPresent(entry->files) ? std::optional(entry->files) : std::nullopt;
-    return readManifest(layout_.modelDir(entry->locale));
+    fs::path dir = layout_.modelDir(entry->locale);
+    std::optional<InstalledManifest> manifest = readInstalledManifest(dir);
+    if (!manifest) return std::nullopt;
+    verifyModelFiles(dir, manifest->records, [this](const fs::path& path) { return archiveTools_().hashFile(path); });
+    return manifest->files;
   }
 
   AssetStatus status(const TranscriberModules& modules) override {
@@ -95,7 +102,7 @@ class LinuxModelStore final : public ModelStore {
       missing.push_back(entry);
     }
     if (missing.empty()) return nullptr;
-    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing), archiveTools_);
+    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing), archiveTools_, loadCheck_);
   }
 
  private:
@@ -127,14 +134,15 @@ class LinuxModelStore final : public ModelStore {
 
   const StoreLayout layout_;
   const ArchiveToolsProvider archiveTools_;
+  const ModelLoadCheck loadCheck_;
   const Catalog catalog_;
   Reservations reservations_;
 };
 
 }  // namespace
 
-std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools) {
-  return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment(), std::move(archiveTools));
+std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools, ModelLoadCheck loadCheck) {
+  return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment(), std::move(archiveTools), std::move(loadCheck));
 }
 
 }  // namespace tolva::store

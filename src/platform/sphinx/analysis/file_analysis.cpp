@@ -31,12 +31,11 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
 
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, bool countAlternatives)
-      : decoder_(std::move(decoder)), countAlternatives_(countAlternatives) {}
+  UtteranceWorker(DecoderLease decoder, ResultDetail detail) : decoder_(std::move(decoder)), detail_(detail) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
     try {
-      return decodeUtterance(*decoder_, utterance, countAlternatives_);
+      return decodeUtterance(*decoder_, utterance, detail_);
     } catch (...) {
       decoder_.discard();  // it may have failed in the middle of an utterance
       throw;
@@ -45,14 +44,13 @@ class UtteranceWorker final : public UtterancePool::Worker {
 
  private:
   DecoderLease decoder_;
-  bool countAlternatives_;
+  ResultDetail detail_;
 };
 
 // Hands the ready decoder to the first worker and loads one for each later one.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, bool countAlternatives)
-      : decoders_(decoders), countAlternatives_(countAlternatives) {}
+  WorkerFactory(FileDecoders& decoders, ResultDetail detail) : decoders_(decoders), detail_(detail) {}
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
@@ -61,12 +59,12 @@ class WorkerFactory {
       decoder = std::move(decoders_.first);
     }
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), countAlternatives_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_);
   }
 
  private:
   FileDecoders& decoders_;
-  bool countAlternatives_;
+  ResultDetail detail_;
   std::mutex mutex_;
 };
 
@@ -116,7 +114,7 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, sink.wantsAlternatives());
+  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()});
   DeliveredAudio delivered(analysedSeconds);
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },

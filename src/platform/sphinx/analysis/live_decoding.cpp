@@ -35,6 +35,15 @@ TimeRange rangeOf(const std::vector<TimedWord>& words) {
           static_cast<double>(words.back().endFrame) / Decoder::framesPerSecond};
 }
 
+std::vector<WordTiming> wordTimings(const std::vector<TimedWord>& words) {
+  std::vector<WordTiming> timings;
+  for (const TimedWord& word : words) {
+    timings.push_back({word.text, static_cast<double>(word.startFrame) / Decoder::framesPerSecond,
+                       static_cast<double>(word.endFrame) / Decoder::framesPerSecond, word.posterior});
+  }
+  return timings;
+}
+
 class LiveDecoding {
  public:
   LiveDecoding(Decoder& decoder, const ResultSink& sink, std::stop_token stop)
@@ -98,7 +107,7 @@ class LiveDecoding {
     std::string text = resultText(words);
     if (text == lastVolatile_) return;
     lastVolatile_ = text;
-    sink_.deliver({text, rangeOf(words), 0, false});
+    sink_.deliver({text, rangeOf(words), 0, false, {}});
   }
 
   void endUtterance() {
@@ -109,7 +118,9 @@ class LiveDecoding {
     if (words.empty() && !settlesVolatile) return;
     std::int64_t alternatives =
         sink_.wantsAlternatives() && !words.empty() ? decoder_.alternativesCount(words, maxAlternatives) : 0;
-    sink_.deliver({resultText(words), rangeOf(words), alternatives, true});
+    TranscriberResult result{resultText(words), rangeOf(words), alternatives, true, {}};
+    if (sink_.wantsWordTimings()) result.words = wordTimings(words);
+    sink_.deliver(result);
   }
 
   Decoder& decoder_;

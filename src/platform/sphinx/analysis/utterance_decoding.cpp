@@ -13,7 +13,7 @@ double secondsAt(std::int64_t sample) { return static_cast<double>(sample) / Dec
 
 }  // namespace
 
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives) {
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail) {
   decoder.beginAnalysis();  // frames count from the utterance's start
   decoder.startUtterance();
   decoder.process(utterance.samples, true);
@@ -29,8 +29,14 @@ std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utteran
   result.text = resultText(words);
   result.range.start = secondsAt(sampleOf(words.front().startFrame));
   result.range.end = secondsAt(sampleOf(words.back().endFrame));
-  result.alternatives = countAlternatives ? decoder.alternativesCount(words, maxAlternatives) : 0;
+  result.alternatives = detail.alternatives ? decoder.alternativesCount(words, maxAlternatives) : 0;
   result.isFinal = true;
+  if (detail.wordTimings) {
+    for (const TimedWord& word : words) {
+      result.words.push_back(
+          {word.text, secondsAt(sampleOf(word.startFrame)), secondsAt(sampleOf(word.endFrame)), word.posterior});
+    }
+  }
   return result;
 }
 

@@ -12,10 +12,15 @@
 
 namespace tolva::sphinx {
 
+// What a result carries beyond its text and range.
+struct ResultDetail {
+  bool alternatives = false;  // the number of distinct n-best texts (at most maxAlternatives)
+  bool wordTimings = false;   // each word with its times and posterior
+};
+
 // The final result of the utterance, timed in seconds from the start of the
-// audio, or nothing when it holds no words. `countAlternatives` asks for the
-// number of distinct n-best texts (at most maxAlternatives). Throws
-// PlatformError; the decoder is then in an unknown state.
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives);
+// audio, or nothing when it holds no words. Throws PlatformError; the decoder
+// is then in an unknown state.
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail);
 
 }  // namespace tolva::sphinx
