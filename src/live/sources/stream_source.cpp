@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 
+#include "app/path_name.hpp"
 #include "concurrency/task.hpp"
 #include "live/session/live_durations.hpp"
 #include "live/session/live_session_error.hpp"
@@ -17,12 +17,6 @@ namespace {
 // Reads hand over what has been decoded, up to this much at a time: a
 // writer's small pieces pass at once, a burst in a few large buffers.
 constexpr double largestReadMs = 100;
-
-std::string lastPathComponent(const std::string& path) {
-  std::filesystem::path p(path);
-  if (p.has_filename()) return p.filename().string();
-  return p.parent_path().filename().string();
-}
 
 // The first tick, or the end of the signal, ends the stream at once, and
 // any wait for the analyzer to catch up.
