@@ -53,7 +53,7 @@ struct ResultScript {
   double end = 0;
   std::int64_t alternatives = 0;
   bool isFinal = true;
-  int delayMs = 0;                // after the previous result (or the analysis start)
+  int delayMs = 0;                // after the previous result (or the first audio; batch: the analysis start)
   std::vector<WordTiming> words;  // delivered to transcribers that ask for word timings
 };
 
