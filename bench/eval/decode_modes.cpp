@@ -20,7 +20,9 @@ class FileAudio final : public AudioSystem {
   std::unique_ptr<AudioConverter> makeConverter(const AudioFormat& from, const AudioFormat& to) override {
     return ffmpeg::makeConverter(from, to);
   }
-  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return nullptr; }
+  std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string&) override { return nullptr; }
+  std::vector<CaptureSource> captureSources() override { return {}; }
+  std::unique_ptr<AudioStream> openStream(const AudioStreamRequest&) override { return nullptr; }
 };
 
 Decoded finalTexts(ResultChannel& results, double audioSeconds) {

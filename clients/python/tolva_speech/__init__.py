@@ -32,15 +32,15 @@ words as they are:
 
     transcribe("talk.wav", env={**os.environ, "TOLVA_SPEECH_TEXT": "raw"})
 """
-from .commands import install, probe, release, transcribe
-from .documents import Install, Probe, Release, Segment, Transcript, Word
+from .commands import devices, install, probe, release, transcribe
+from .documents import CaptureSource, Install, Probe, Release, Segment, Transcript, Word
 from .errors import TolvaSpeechError
 from .events import CaptureStarted, Event, Final, SessionEnded, SessionError, Volatile
 from .listener import Listener, Session
 from .process import find_tool
 
 __all__ = [
-    "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment", "Session",
-    "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "find_tool", "install", "probe",
-    "release", "transcribe", "Word",
+    "CaptureSource", "CaptureStarted", "Event", "Final", "Install", "Listener", "Probe", "Release", "Segment",
+    "Session", "SessionEnded", "SessionError", "TolvaSpeechError", "Transcript", "Volatile", "devices", "find_tool",
+    "install", "probe", "release", "transcribe", "Word",
 ]
