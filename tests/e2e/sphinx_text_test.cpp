@@ -66,6 +66,25 @@ TEST(SphinxText, EachStyleWritesTheSameWords) {
   EXPECT_DOUBLE_EQ(spoken[0].end, 1.75);
 }
 
+TEST(SphinxText, WrittenWordsSpanTheirSpokenWords) {
+  std::vector<TimedWord> words{{"at", 0, 20}, {"three", 20, 50}, {"thirty", 50, 90}, {"can", 140, 160}};
+  std::vector<WordTiming> timings{
+      {"at", 0.0, 0.2, 0.9}, {"three", 0.2, 0.5, 0.7}, {"thirty", 0.5, 0.9, 0.4}, {"can", 1.4, 1.6, 0.8}};
+  ResultTextWriter formatted(TextStyle::formatted, {});
+  std::vector<WordTiming> written = formatted.writtenWords(words, timings);
+  // "3:30." takes the start of "three", the end of "thirty" and the lower
+  // confidence of the two.
+  EXPECT_EQ(written, (std::vector<WordTiming>{
+                         {"At", 0.0, 0.2, 0.9}, {"3:30.", 0.2, 0.9, 0.4}, {"Can.", 1.4, 1.6, 0.8}}));
+  std::string joined;
+  for (const WordTiming& w : written) joined += ' ' + w.word;
+  EXPECT_EQ(joined, formatted(words));
+  // Raw text, or timings that do not match the words, are left as they are.
+  EXPECT_EQ(ResultTextWriter(TextStyle::raw, {}).writtenWords(words, timings), timings);
+  std::vector<WordTiming> fewer(timings.begin(), timings.begin() + 2);
+  EXPECT_EQ(formatted.writtenWords(words, fewer), fewer);
+}
+
 TEST(SphinxText, TheVariableChoosesTheStyle) {
   struct Case {
     const char* value;
@@ -84,7 +103,7 @@ TEST(SphinxText, TheVariableChoosesTheStyle) {
   // A style in the settings wins over the environment.
   setenv(textStyleVariable, "formatted", 1);
   std::vector<TimedWord> words{{"hello", 0, 10}};
-  EXPECT_EQ(resultTextWriter({.style = TextStyle::raw})(words), " hello");
+  EXPECT_EQ(resultTextWriter({.style = TextStyle::raw, .written = {}})(words), " hello");
   EXPECT_EQ(resultTextWriter({})(words), " Hello.");
   unsetenv(textStyleVariable);
 }
