@@ -13,7 +13,7 @@ namespace {
 
 // Spoken words from "word word | word": words 0.3 s long, 0.1 s apart, and a
 // second's pause at each "|".
-std::vector<SpokenWord> spoken(const std::string& line) {
+std::vector<SpokenWord> spokenLine(const std::string& line) {
   std::vector<SpokenWord> words;
   std::istringstream in(line);
   double at = 0;
@@ -28,7 +28,7 @@ std::vector<SpokenWord> spoken(const std::string& line) {
   return words;
 }
 
-std::string written(const std::string& line) { return joinTokens(writeText(spoken(line))); }
+std::string written(const std::string& line) { return joinTokens(writeText(spokenLine(line))); }
 
 struct Case {
   const char* spoken;
@@ -155,7 +155,7 @@ TEST(WrittenText, AmountsDatesAndYears) {
 }
 
 TEST(WrittenText, TokensNameTheWordsTheyStandFor) {
-  std::vector<WrittenToken> tokens = writeText(spoken("at four thirty p m"));
+  std::vector<WrittenToken> tokens = writeText(spokenLine("at four thirty p m"));
   ASSERT_EQ(tokens.size(), 3u);
   EXPECT_EQ(tokens[0].text, "At");
   EXPECT_EQ(tokens[1].text, "4:30");
@@ -170,7 +170,7 @@ TEST(WrittenText, TokensNameTheWordsTheyStandFor) {
 TEST(WrittenText, EveryWordBelongsToExactlyOneTokenInOrder) {
   for (const char* line : {"on the twenty first of june at half past six we paid five dollars and fifty cents",
                            "i | i | may | ten ten ten", "a a hundred hundred and and"}) {
-    std::vector<SpokenWord> words = spoken(line);
+    std::vector<SpokenWord> words = spokenLine(line);
     std::size_t next = 0;
     for (const WrittenToken& token : writeText(words)) {
       EXPECT_EQ(token.firstWord, next) << line;
