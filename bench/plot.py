@@ -2,7 +2,7 @@
 """Draws bench/figures.png from the figures the benchmarks last saved in
 bench/results/: the real-time factor of a long transcription against the
 number of decoding threads, with pocketsphinx_continuous as a line
-(file_threads_bench.py), and the first volatile's lag after speech onset in
+(file_threads_bench.py) with the run's peak PSS, and the first volatile's lag after speech onset in
 listen: the first session, warm sessions (listen_bench.py) and a 48 kHz stereo
 microphone (mic_bench.py).
 
@@ -39,7 +39,18 @@ def threads_panel(axes, files):
     axes.set_ylabel("real-time factor (wall time / audio time)")
     axes.set_ylim(bottom=0)
     axes.set_title(f"{files['audioSeconds'] / 60:.0f} min of librivox speech, 2 cores ({files['date']})")
-    axes.legend(loc="lower left")
+    lines, labels = axes.get_legend_handles_labels()
+    if all("peakPssMb" in files["threads"][str(t)] for t in threads):
+        memory = axes.twinx()
+        pss = [files["threads"][str(t)]["peakPssMb"] for t in threads]
+        memory.plot(threads, pss, "s:", color="tab:green", label="peak PSS (MB, right axis)")
+        for t, value in zip(threads, pss):
+            memory.annotate(f"{value:.0f} MB", (t, value), textcoords="offset points", xytext=(6, -14))
+        memory.set_ylabel("peak PSS of the run (MB)")
+        memory.set_ylim(bottom=0)
+        more_lines, more_labels = memory.get_legend_handles_labels()
+        lines, labels = lines + more_lines, labels + more_labels
+    axes.legend(lines, labels, loc="lower left")
 
 
 def latency_panel(axes, listen, microphone):

@@ -57,6 +57,8 @@ target_link_libraries(tolva_store PUBLIC tolva_core)
 
 file(GLOB_RECURSE REAL_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp src/platform/sphinx/*.cpp)
 add_library(tolva_real STATIC ${REAL_SOURCES})
+# Engine files keep local constants of the same names: never one unity source.
+set_target_properties(tolva_real PROPERTIES UNITY_BUILD OFF)
 target_include_directories(tolva_real SYSTEM PUBLIC ${SPHINX_EXISTING_INCLUDE_DIRS})
 target_link_libraries(tolva_real PUBLIC tolva_core tolva_store ${SPHINX_LIBRARIES} ${CMAKE_DL_LIBS})
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Transcribe an audio file with a progress bar, then print the transcript
-with the time of each segment.
+with the time of each segment, or with --srt its subtitles in SubRip form.
 
-usage: examples/transcribe.py FILE [--locale en-US] [--auto-install] [--tool PATH]
+usage: examples/transcribe.py FILE [--locale en-US] [--auto-install] [--srt] [--tool PATH]
+
+    examples/transcribe.py talk.mp4 --srt > talk.srt
 
 The bar is tqdm's (Debian's python3-tqdm) when it is installed, a plain one
 otherwise.
@@ -73,6 +75,7 @@ def main() -> int:
     parser.add_argument("file")
     parser.add_argument("--locale", default="en-US", help="language of the audio (default en-US)")
     parser.add_argument("--auto-install", action="store_true", help="install the locale's model when missing")
+    parser.add_argument("--srt", action="store_true", help="print SubRip subtitles cut from the word times")
     parser.add_argument("--tool", help="path of tolva-speech (default: $TOLVA_SPEECH, then PATH)")
     args = parser.parse_args()
 
@@ -80,7 +83,7 @@ def main() -> int:
     on_progress: Callable[[float], None] = bar.update_to
     try:
         result = transcribe(args.file, locale=args.locale, auto_install=args.auto_install,
-                            on_progress=on_progress, tool=args.tool)
+                            on_progress=on_progress, words=args.srt, tool=args.tool)
     except TolvaSpeechError as error:
         bar.close()
         print(f"tolva-speech: {error.message}" + (f" ({error.detail})" if error.detail else ""), file=sys.stderr)
@@ -89,7 +92,10 @@ def main() -> int:
         bar.close()
         return 130
     bar.close()
-    print_transcript(result)
+    if args.srt:
+        sys.stdout.write(result.to_srt())
+    else:
+        print_transcript(result)
     return 0
 
 

@@ -18,7 +18,7 @@
 #include "live/protocol/command_line.hpp"
 #include "live/protocol/command_router.hpp"
 #include "live/session/live_locale_admission.hpp"
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "live/protocol/stdin_line_splitter.hpp"
 #include "platform/scripted/scripted_platform.hpp"
 #include "support/command_line_oracle.hpp"

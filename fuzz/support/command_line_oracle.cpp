@@ -4,7 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "support/fuzz_support.hpp"
 
 namespace tolva::fuzz {

@@ -13,8 +13,13 @@ namespace tolva {
 // Records processStart and args, dispatches, and ends the process.
 [[noreturn]] void run(int argc, char** argv, const PlatformProvider& platform);
 
-// The value following the first occurrence of `flag` anywhere in `arguments`,
-// or nothing when the flag is absent or last.
+// The value of the first occurrence of `flag` anywhere in `arguments`: the
+// element following it, or what follows "=" in the joined form (--locale=en-US);
+// nothing when the flag is absent or last.
 std::optional<std::string> parseFlag(const std::vector<std::string>& arguments, const std::string& flag);
+
+// Whether the process's arguments name no locale, so that a command runs on
+// its default one.
+bool localeWasDefaulted();
 
 }  // namespace tolva

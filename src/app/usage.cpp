@@ -9,6 +9,7 @@ const std::string_view usageText =
     "  tolva-speech release --locale de-DE\n"
     "  tolva-speech transcribe <audio-file> [--locale de-DE] [--auto-install]\n"
     "  tolva-speech listen\n"
+    "  tolva-speech --version\n"
     "\n"
     "`release` frees one of the 5 AssetInventory reservation slots. It has NO default locale \xE2\x80\x94\n"
     "a destructive command must never have a default target.\n"

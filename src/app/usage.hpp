@@ -4,7 +4,7 @@
 
 namespace tolva {
 
-// Written to standard error when no subcommand is given (626 bytes).
+// Written to standard error when no subcommand is given (651 bytes).
 extern const std::string_view usageText;
 
 }  // namespace tolva

@@ -2,7 +2,14 @@
 
 #include <algorithm>
 
+#include "app/entry.hpp"
+
 namespace tolva {
+
+std::optional<std::string> defaultLocaleNote(const std::string& localeId) {
+  if (!localeWasDefaulted()) return std::nullopt;
+  return localeId + " was the default locale, --locale chooses another";
+}
 
 AssetStatus statusFor(SpeechEngine& engine, const Locale& locale, const TranscriberPreset& preset) {
   return engine.assetInventory().status({engine.makeTranscriber(locale, preset)});

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "commands/transcribe_options.hpp"
 #include "platform/platform.hpp"
 
 namespace tolva {
@@ -13,7 +14,8 @@ void cmdProbe(const PlatformProvider& platform, const std::optional<std::string>
 void cmdInstall(const PlatformProvider& platform, const std::string& localeId);
 void cmdRelease(const PlatformProvider& platform, const std::string& localeId);
 void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
-                   bool autoInstall);
+                   bool autoInstall, const TranscribeOptions& options = {});
+void cmdDevices(const PlatformProvider& platform);
 [[noreturn]] void runListen(Platform& platform);
 
 }  // namespace tolva

@@ -72,7 +72,9 @@ void cmdInstall(const PlatformProvider& platform, const std::string& localeId) {
   auto start = WallClock::now();
 
   auto resolved = resolveLocale(engine, localeId);
-  if (!resolved) fail("unsupported-locale", "SpeechTranscriber does not support locale " + localeId);
+  if (!resolved) {
+    fail("unsupported-locale", "SpeechTranscriber does not support locale " + localeId, defaultLocaleNote(localeId));
+  }
   log("install.resolved", {{"resolved", resolved->identifier()}});
 
   TranscriberModules modules{engine.makeTranscriber(*resolved, SpeechPreset::dictation()),

@@ -14,7 +14,16 @@ JsonValue loggedTime(double seconds) { return std::isfinite(seconds) ? JsonValue
 
 double storedTime(double seconds) { return std::isfinite(seconds) ? seconds : 0; }
 
-void collect(ResultChannel& results, CollectedResults& into, std::stop_token stop) {
+std::vector<Word> storedWords(const std::vector<WordTiming>& words) {
+  std::vector<Word> stored;
+  for (const WordTiming& word : words) {
+    double confidence = std::isfinite(word.confidence) ? word.confidence : 0;
+    stored.push_back({word.word, storedTime(word.start), storedTime(word.end), confidence});
+  }
+  return stored;
+}
+
+void collect(ResultChannel& results, CollectedResults& into, bool withWords, std::stop_token stop) {
   try {
     while (auto result = results.next(stop)) {
       into.alternatives += result->alternatives;
@@ -22,7 +31,9 @@ void collect(ResultChannel& results, CollectedResults& into, std::stop_token sto
                                  {"end", loggedTime(result->range.end)},
                                  {"chars", static_cast<std::int64_t>(graphemeCount(result->text))},
                                  {"alternatives", result->alternatives}});
-      into.segments.push_back({storedTime(result->range.start), storedTime(result->range.end), result->text});
+      Segment segment{storedTime(result->range.start), storedTime(result->range.end), result->text, std::nullopt};
+      if (withWords) segment.words = storedWords(result->words);
+      into.segments.push_back(std::move(segment));
     }
   } catch (...) {
     log("transcribe.resultsStreamError", {{"error", describe(std::current_exception())}});
@@ -31,9 +42,11 @@ void collect(ResultChannel& results, CollectedResults& into, std::stop_token sto
 
 }  // namespace
 
-ResultCollector::ResultCollector(std::shared_ptr<ResultChannel> results)
+ResultCollector::ResultCollector(std::shared_ptr<ResultChannel> results, bool withWords)
     : collected_(std::make_shared<CollectedResults>()),
-      task_([results, collected = collected_](std::stop_token stop) { collect(*results, *collected, stop); }) {}
+      task_([results, collected = collected_, withWords](std::stop_token stop) {
+        collect(*results, *collected, withWords, stop);
+      }) {}
 
 CollectedResults ResultCollector::finish() {
   task_.wait();

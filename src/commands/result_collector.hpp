@@ -19,8 +19,9 @@ struct CollectedResults {
 
 class ResultCollector {
  public:
-  // Starts reading `results` at once.
-  explicit ResultCollector(std::shared_ptr<ResultChannel> results);
+  // Starts reading `results` at once. With `withWords` each segment keeps the
+  // result's words (times that are not finite stored as 0).
+  explicit ResultCollector(std::shared_ptr<ResultChannel> results, bool withWords = false);
 
   // Waits for the stream to end and hands over what was collected.
   CollectedResults finish();

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
 
+#include "app/path_name.hpp"
 #include "commands/command_support.hpp"
 #include "commands/commands.hpp"
 #include "commands/result_collector.hpp"
 #include "commands/transcribe_progress.hpp"
+#include "commands/transcript_output.hpp"
+#include "commands/transcript_shaping.hpp"
 #include "locale/asset_status_name.hpp"
 #include "locale/graphemes.hpp"
 #include "locale/resolve_locale.hpp"
@@ -27,13 +29,6 @@ bool fileSystemEntryExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// The last path component, as a file URL names it: trailing slashes ignored.
-std::string lastPathComponent(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (path == "/") return path;
-  return std::filesystem::path(path).filename().string();
-}
-
 std::string joined(const std::vector<std::string>& values, const std::string& separator) {
   std::string out;
   for (const auto& value : values) out += (out.empty() ? "" : separator) + value;
@@ -42,10 +37,11 @@ std::string joined(const std::vector<std::string>& values, const std::string& se
 
 [[noreturn]] void failUnsupported(SpeechEngine& engine, const std::string& localeId) {
   std::vector<Locale> supported = engine.supportedLocales();
+  std::optional<std::string> note = defaultLocaleNote(localeId);
   fail("unsupported-locale",
        "SpeechTranscriber has no model for '" + localeId + "' \xE2\x80\x94 it supports only " +
            std::to_string(supported.size()) + " locales; there is no download that adds it",
-       joined(sortedIdentifiers(supported), ","));
+       joined(sortedIdentifiers(supported), ",") + (note ? "; " + *note : ""));
 }
 
 void autoInstall(AssetInventory& inventory, const Locale& locale, const TranscriberModules& modules) {
@@ -99,13 +95,13 @@ std::unique_ptr<AudioFile> openAudio(AudioSystem& audio, const std::string& path
 }
 
 // Feeds the whole file to the analyzer while the collector gathers results
-// and the progress reporter counts what the analyzer has read.
+// and the progress reporter follows how far the analysis has got.
 CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, double duration, ResultCollector& collector) {
   log("transcribe.analyzeSequence.begin");
-  TranscribeProgress progress(file, duration);
+  TranscribeProgress progress(analyzer, duration);
   std::optional<double> lastTime;
   try {
-    lastTime = analyzer.analyzeSequence(progress.file());
+    lastTime = analyzer.analyzeSequence(file);
   } catch (...) {
     failAnalysis(collector, progress);
   }
@@ -120,10 +116,19 @@ CollectedResults analyze(SpeechAnalyzer& analyzer, AudioFile& file, double durat
   return collector.finish();
 }
 
+// Segments cut to the longest length asked for; words only when asked for.
+std::vector<Segment> shapedSegments(std::vector<Segment> segments, const TranscribeOptions& options) {
+  if (options.maxSegmentSeconds) segments = limitSegmentLength(std::move(segments), *options.maxSegmentSeconds);
+  if (!options.words && options.format == TranscriptFormat::json) {
+    for (Segment& segment : segments) segment.words.reset();
+  }
+  return segments;
+}
+
 }  // namespace
 
 void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
-                   bool autoInstallOn) {
+                   bool autoInstallOn, const TranscribeOptions& options) {
   log("transcribe.start", {{"path", path}, {"locale", localeId}});
   SpeechEngine& engine = platform().speech;
   if (!engine.isAvailable()) fail("unavailable", "SpeechTranscriber.isAvailable == false on this machine");
@@ -133,7 +138,9 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
   if (!resolved) failUnsupported(engine, localeId);
   log("transcribe.localeResolved", {{"resolved", resolved->identifier()}});
 
-  auto transcriber = engine.makeTranscriber(*resolved, SpeechPreset::batch());
+  auto transcriber = engine.makeTranscriber(*resolved, options.needsWordTimings()
+                                                           ? SpeechPreset::withWordTimings(SpeechPreset::batch())
+                                                           : SpeechPreset::batch());
   TranscriberModules modules{transcriber};
   AssetStatus statusBefore = engine.assetInventory().status(modules);
   log("transcribe.assetStatus", {{"status", assetStatusName(statusBefore)}});
@@ -150,7 +157,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
 
   auto start = WallClock::now();
   auto analyzer = engine.makeAnalyzer(modules);
-  ResultCollector collector(transcriber->results());
+  ResultCollector collector(transcriber->results(), options.needsWordTimings());
   CollectedResults collected = analyze(*analyzer, *file, duration, collector);
   double processingTimeMs = elapsedMsSince(start);
 
@@ -160,7 +167,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
   out.transcript = trimWhitespaceAndNewlines(joinedText);
   out.language = resolved->identifier();
   out.duration = duration;
-  out.segments = std::move(collected.segments);
+  out.segments = shapedSegments(std::move(collected.segments), options);
   out.processingTimeMs = processingTimeMs;
   out.localeUsed = resolved->identifier();
   out.localeRequested = localeId;
@@ -173,7 +180,7 @@ void cmdTranscribe(const PlatformProvider& platform, const std::string& path, co
                           {"chars", static_cast<std::int64_t>(graphemeCount(out.transcript))},
                           {"elapsedMs", processingTimeMs},
                           {"realtimeFactor", out.realtimeFactor ? JsonValue(*out.realtimeFactor) : JsonValue(-1.0)}});
-  emit(out);
+  writeTranscription(out, options.format);
 }
 
 }  // namespace tolva

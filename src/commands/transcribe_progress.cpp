@@ -8,32 +8,23 @@
 namespace tolva {
 namespace {
 
-void report(std::int64_t framesRead, double sampleRate, double durationSec) {
-  log("transcribe.progress", transcribeProgressFields(framesRead, sampleRate, durationSec));
+void report(double audioSec, double durationSec) {
+  log("transcribe.progress", transcribeProgressFields(audioSec, durationSec));
 }
 
 }  // namespace
 
-LogFields transcribeProgressFields(std::int64_t framesRead, double sampleRate, double durationSec) {
-  bool usableRate = std::isfinite(sampleRate) && sampleRate > 0;
-  double audioSec = usableRate ? static_cast<double>(framesRead) / sampleRate : 0.0;
+LogFields transcribeProgressFields(double audioSec, double durationSec) {
+  if (!std::isfinite(audioSec) || audioSec < 0) audioSec = 0;
   double fraction = durationSec > 0 ? std::min(1.0, audioSec / durationSec) : 1.0;
   return {{"audioSec", audioSec}, {"fraction", fraction}};
 }
 
-void FrameCountingFile::read(PcmBuffer& buffer, std::uint32_t frameCount) {
-  file_.read(buffer, frameCount);
-  count_->frames.fetch_add(buffer.frameLength, std::memory_order_relaxed);
-}
-
-TranscribeProgress::TranscribeProgress(AudioFile& file, double durationSec)
-    : count_(std::make_shared<FramesRead>()),
-      counting_(file, count_),
-      sampleRate_(file.processingFormat().sampleRate),
-      durationSec_(durationSec) {
-  reporter_ = Task([count = count_, rate = sampleRate_, durationSec](std::stop_token stop) {
+TranscribeProgress::TranscribeProgress(const SpeechAnalyzer& analyzer, double durationSec)
+    : analyzer_(analyzer), durationSec_(durationSec) {
+  reporter_ = Task([&analyzer, durationSec](std::stop_token stop) {
     do {
-      report(count->frames.load(std::memory_order_relaxed), rate, durationSec);
+      report(analyzer.analyzedSeconds(), durationSec);
     } while (sleepFor(transcribeProgressInterval, stop));
   });
 }
@@ -47,7 +38,7 @@ void TranscribeProgress::finish() {
   stop();
   if (finished_) return;
   finished_ = true;
-  report(count_->frames.load(std::memory_order_relaxed), sampleRate_, durationSec_);
+  report(analyzer_.analyzedSeconds(), durationSec_);
 }
 
 }  // namespace tolva

@@ -12,4 +12,10 @@ const TranscriberPreset& SpeechPreset::dictation() {
   return preset;
 }
 
+TranscriberPreset SpeechPreset::withWordTimings(const TranscriberPreset& preset) {
+  TranscriberPreset timed = preset;
+  timed.wordTimings = true;
+  return timed;
+}
+
 }  // namespace tolva

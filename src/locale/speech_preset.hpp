@@ -11,6 +11,9 @@ namespace tolva {
 struct SpeechPreset {
   static const TranscriberPreset& batch();
   static const TranscriberPreset& dictation();
+  // The same preset, its final results carrying their words. The name stays,
+  // so asset status and installation see the same module.
+  static TranscriberPreset withWordTimings(const TranscriberPreset& preset);
 };
 
 }  // namespace tolva

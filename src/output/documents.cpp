@@ -22,8 +22,18 @@ JsonValue toJson(const ErrorOut& out) {
   return object;
 }
 
+JsonValue toJson(const Word& out) {
+  return JsonObject{{"word", out.word}, {"start", out.start}, {"end", out.end}, {"confidence", out.confidence}};
+}
+
 JsonValue toJson(const Segment& out) {
-  return JsonObject{{"start", out.start}, {"end", out.end}, {"text", out.text}};
+  JsonObject object{{"start", out.start}, {"end", out.end}, {"text", out.text}};
+  if (out.words) {
+    JsonArray words;
+    for (const Word& word : *out.words) words.push_back(toJson(word));
+    object.emplace("words", std::move(words));
+  }
+  return object;
 }
 
 JsonValue toJson(const TranscriptionOut& out) {
@@ -97,6 +107,19 @@ JsonValue toJson(const ReleaseOut& out) {
       {"maximumReservedLocales", out.maximumReservedLocales},
       {"elapsedMs", out.elapsedMs},
   };
+}
+
+// {"sources":[{"channels":1,"default":true,"description":"…","monitor":false,
+//   "name":"alsa_input.usb-mic","rate":48000}, …]}
+JsonValue toJson(const CaptureSourceOut& out) {
+  return JsonObject{{"name", out.name},         {"description", out.description}, {"rate", out.rate},
+                    {"channels", out.channels}, {"default", out.isDefault},       {"monitor", out.monitor}};
+}
+
+JsonValue toJson(const DevicesOut& out) {
+  JsonArray sources;
+  for (const auto& source : out.sources) sources.push_back(toJson(source));
+  return JsonObject{{"sources", std::move(sources)}};
 }
 
 }  // namespace tolva

@@ -21,10 +21,22 @@ struct ErrorOut {
   std::optional<std::string> detail;
 };
 
+// One word of a segment, written only when words were asked for:
+//   {"confidence" : 0.93, "end" : 1.41, "start" : 1.02, "word" : "hello"}
+struct Word {
+  std::string word;
+  double start = 0;
+  double end = 0;
+  double confidence = 0;
+
+  bool operator==(const Word&) const = default;
+};
+
 struct Segment {
   double start = 0;
   double end = 0;
   std::string text;
+  std::optional<std::vector<Word>> words;  // absent unless asked for
 };
 
 struct TranscriptionOut {
@@ -75,6 +87,20 @@ struct InstallOut {
   std::int64_t maximumReservedLocales = 0;
 };
 
+// One capture source in the document of `devices`.
+struct CaptureSourceOut {
+  std::string name;
+  std::string description;
+  std::int64_t rate = 0;
+  std::int64_t channels = 0;
+  bool isDefault = false;  // key "default"
+  bool monitor = false;
+};
+
+struct DevicesOut {
+  std::vector<CaptureSourceOut> sources;
+};
+
 struct ReleaseOut {
   std::string locale;
   std::string resolvedLocale;
@@ -88,10 +114,13 @@ struct ReleaseOut {
 };
 
 JsonValue toJson(const ErrorOut& out);
+JsonValue toJson(const Word& out);
 JsonValue toJson(const Segment& out);
 JsonValue toJson(const TranscriptionOut& out);
 JsonValue toJson(const ProbeOut& out);
 JsonValue toJson(const InstallOut& out);
 JsonValue toJson(const ReleaseOut& out);
+JsonValue toJson(const CaptureSourceOut& out);
+JsonValue toJson(const DevicesOut& out);
 
 }  // namespace tolva

@@ -5,8 +5,18 @@
 #include "app/process.hpp"
 #include "output/fd_write.hpp"
 #include "output/json_writer.hpp"
+#include "output/log_writer.hpp"
 
 namespace tolva {
+namespace {
+
+LogWriter& stderrWriter() {
+  // Leaked on purpose: threads may still log while the process exits.
+  static LogWriter* const writer = new LogWriter(stderrFd);
+  return *writer;
+}
+
+}  // namespace
 
 std::optional<std::string> logLine(double seconds, std::string_view event, LogFields fields) {
   char t[64];
@@ -22,7 +32,7 @@ std::optional<std::string> logLine(double seconds, std::string_view event, LogFi
 
 void log(std::string_view event, LogFields fields) {
   double seconds = std::chrono::duration<double>(WallClock::now() - processStart()).count();
-  if (auto line = logLine(seconds, event, std::move(fields))) writeAll(stderrFd, *line);
+  if (auto line = logLine(seconds, event, std::move(fields))) stderrWriter().write(*line, seconds);
 }
 
 }  // namespace tolva

@@ -2,8 +2,10 @@
 // The diagnostic log: one compact JSON object per line on standard error,
 //   {"t":"<seconds since processStart, three decimals>","event":"<name>",...fields}
 // Each line leaves in one unbuffered write, so lines from different threads do
-// not mix. The log takes no lock, keeps no state and never fails its caller: a
-// line that cannot be encoded (a non-finite number) is dropped silently.
+// not mix. The log never fails its caller and never waits for the reader: a
+// line that cannot be encoded (a non-finite number) is dropped silently, and
+// one that cannot be written at once is dropped and counted in a
+// "log.dropped" line (log_writer.hpp).
 
 #include <optional>
 #include <string>

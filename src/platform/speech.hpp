@@ -23,6 +23,9 @@ struct TranscriberPreset {
   bool volatileResults = false;  // provisional results before each final one
   bool alternatives = false;     // n-best alternatives per result
   bool timeIndexed = false;      // results carry their audio time range
+  // Final results carry their words with times and confidence. Off unless
+  // asked for: a caller that does not want them pays nothing.
+  bool wordTimings = false;
 };
 
 enum class AssetStatus { unsupported, supported, downloading, installed, other };
@@ -33,11 +36,26 @@ struct TimeRange {
   double end = 0;
 };
 
+// One recognised word of a final result: its times in seconds on the same
+// clock as the result's range, and the recogniser's posterior probability of
+// it (0 to 1). Silences and noises are never words.
+struct WordTiming {
+  std::string word;
+  double start = 0;
+  double end = 0;
+  double confidence = 0;
+
+  bool operator==(const WordTiming&) const = default;
+};
+
 struct TranscriberResult {
   std::string text;
   TimeRange range;
   std::int64_t alternatives = 0;
   bool isFinal = false;
+  // Final results of a transcriber whose preset asks for wordTimings: the
+  // words, in order, whose texts joined by single spaces are `text` trimmed.
+  std::vector<WordTiming> words;
 };
 
 struct AnalyzerInput {
@@ -71,6 +89,11 @@ class SpeechAnalyzer {
   // Consumes the whole file. Returns the time of the last sample, in seconds,
   // or nothing when there was none.
   virtual std::optional<double> analyzeSequence(AudioFile& file) = 0;
+  // How far analyzeSequence has got: the seconds of audio from the start of
+  // the file that have been decoded with every result from them delivered to
+  // the results channels. Grows in time order, as the work is done; may be
+  // read from any thread while analyzeSequence runs.
+  virtual double analyzedSeconds() const = 0;
   // Starts analysing the input channel in the background and returns; the
   // analysis runs until the channel is finished.
   virtual void start(std::shared_ptr<AnalyzerInputChannel> input) = 0;
@@ -139,6 +162,10 @@ class SpeechEngine {
   // needs the model reports its own. The work never holds up anything else
   // and is abandoned when the process exits.
   virtual void prepareDictation(const Locale& locale) = 0;
+  // After this returns no preparation writes a log line, so that the caller's
+  // last line stays last; the loads themselves may go on until the process
+  // exits. Returns at once.
+  virtual void silencePreparations() = 0;
   virtual AssetInventory& assetInventory() = 0;
 };
 

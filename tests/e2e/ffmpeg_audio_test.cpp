@@ -175,6 +175,23 @@ class FfmpegBadInputTest : public testing::TestWithParam<BadInput> {
     if (name == "directory") return files().path();
     if (name == "missing") return files().path() / "missing.wav";
     if (name == "noAudioStream") return files().write("subtitles.srt", "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n");
+    if (name == "emptySampleTableM4a") {
+      // Every chunk of the sample-to-chunk table holds no samples: the file
+      // states its duration, yet the demuxer finds no packet and says nothing.
+      std::ifstream in(encoded("m4a"), std::ios::binary);
+      std::string data((std::istreambuf_iterator<char>(in)), {});
+      std::size_t box = data.find("stsc");
+      EXPECT_NE(box, std::string::npos);
+      auto word = [&](std::size_t at) {
+        return std::uint32_t(std::uint8_t(data[at])) << 24 | std::uint32_t(std::uint8_t(data[at + 1])) << 16 |
+               std::uint32_t(std::uint8_t(data[at + 2])) << 8 | std::uint32_t(std::uint8_t(data[at + 3]));
+      };
+      // After the type: version and flags, the entry count, then entries of
+      // first chunk, samples per chunk and description index.
+      std::uint32_t entries = word(box + 8);
+      for (std::uint32_t i = 0; i < entries; ++i) data.replace(box + 12 + 12 * i + 4, 4, std::string(4, '\0'));
+      return files().write("empty-table.m4a", data);
+    }
     if (name.starts_with("damaged")) {
       // From a quarter to nine tenths of the file, one byte in every 64
       // flipped: those pages or packets fail their checks, as on a failing
@@ -221,7 +238,9 @@ INSTANTIATE_TEST_SUITE_P(Files, FfmpegBadInputTest,
                                          BadInput{"truncatedFlac", "Invalid data found when processing input"},
                                          BadInput{"damagedOgg", "the audio data is damaged"},
                                          BadInput{"damagedOpus", "the audio data is damaged"},
-                                         BadInput{"damagedM4a", "cannot decode audio"}),
+                                         BadInput{"damagedM4a", "cannot decode audio"},
+                                         BadInput{"emptySampleTableM4a",
+                                                  "the audio data is damaged: only 0.000 of the "}),
                          [](const auto& info) { return info.param.name; });
 
 // Short files and silence are no damage.
@@ -235,6 +254,7 @@ TEST(FfmpegHonestFilesTest, ShortAndSilentCompressedFilesOpenWithTheirLength) {
       {{"-f", "lavfi", "-i", "anullsrc=r=16000:cl=mono", "-t", "2"}, "silence.ogg", 2},
       {{"-f", "lavfi", "-i", "sine=f=440:r=48000", "-t", "0.1"}, "short.opus", 0.1},
       {{"-f", "lavfi", "-i", "anullsrc=r=44100:cl=mono", "-t", "0.05", "-c:a", "aac"}, "short.m4a", 0.05},
+      {{"-f", "lavfi", "-i", "anullsrc=r=44100:cl=mono", "-t", "2", "-c:a", "aac"}, "silence.m4a", 2},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"-nostdin", "-v", "error", "-y"};

@@ -208,7 +208,7 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
 // inside, are what ordinary archivers write: such an archive installs.
 TEST_F(ModelStoreInstallTest, HardLinksAndInnerDotDotThatStayInsideInstall) {
   using Type = ArchiveItem::Type;
-  auto items = smallModelItems("en-gb");
+  auto items = tinyModelItems("en-gb");
   items.back().name = "en-gb/acoustic/../dict.orig";  // lands in en-gb/
   items.push_back(ArchiveItem::link(Type::hardlink, "en-gb/x/../dict", "en-gb/acoustic/../dict.orig"));
   items.push_back(ArchiveItem::link(Type::hardlink, "en-gb/acoustic/means.copy", "en-gb/acoustic/means"));
@@ -318,8 +318,8 @@ TEST_F(ModelStoreInstallTest, ConcurrentInstallsInTwoProcessesDownloadOnce) {
 // reports downloading; after the kill the store is as before, the next store
 // removes the staging directory, and a new install succeeds.
 TEST_F(ModelStoreInstallTest, KilledInstallLeavesNothingBehind) {
-  Served archive = makeArchive("en-gb.tar.gz", smallModelItems("en-gb"));
-  // 2 KiB/s: the download takes most of a minute, and the child dies early in it.
+  Served archive = makeArchive("en-gb.tar.gz", tinyModelItems("en-gb"));
+  // 2 KiB/s: the download would take half an hour; the child dies early in it.
   LoopbackHttpServer server(served(), temp.path() / "http.log", 2048);
   ASSERT_TRUE(server.running());
   catalogEnglishGb(server.url("en-gb.tar.gz"), archive.size, archive.sha256);

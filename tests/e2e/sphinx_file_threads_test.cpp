@@ -83,5 +83,29 @@ TEST(SphinxFileThreads, TheVariableTakesWholeCountsFromOneToTheMaximum) {
   EXPECT_GE(onlineProcessors(), 1);
 }
 
+TEST(SphinxFileThreads, TheCountFollowsProcessorsAtMostFourAndAQuarterOfTheMemory) {
+  constexpr std::int64_t gib = std::int64_t{1} << 30;
+  struct Case {
+    std::optional<int> requested;
+    int processors;
+    std::optional<std::int64_t> available;
+    int count;
+    std::string limitedBy;
+  };
+  for (Case c : {Case{std::nullopt, 2, 20 * gib, 2, "processors"}, Case{std::nullopt, 1, 20 * gib, 1, "processors"},
+                 Case{std::nullopt, 32, 20 * gib, 4, "maximum"}, Case{std::nullopt, 4, std::nullopt, 4, "processors"},
+                 // A quarter of 1 GiB holds two decoders of 110 MB.
+                 Case{std::nullopt, 16, gib, 2, "memory"}, Case{std::nullopt, 16, 100 << 20, 1, "memory"},
+                 Case{std::nullopt, 16, 0, 1, "memory"}, Case{8, 2, 20 * gib, 8, "variable"},
+                 Case{64, 2, 20 * gib, 46, "memory"}, Case{3, 64, gib, 2, "memory"},
+                 Case{64, 2, std::nullopt, 64, "variable"}}) {
+    ThreadChoice choice = chooseDecodingThreads(c.requested, c.processors, c.available);
+    EXPECT_EQ(choice.count, c.count) << c.processors << " processors, requested " << c.requested.value_or(0);
+    EXPECT_EQ(choice.limitedBy, c.limitedBy) << c.processors << " processors, requested " << c.requested.value_or(0);
+  }
+  ASSERT_TRUE(availableMemory());
+  EXPECT_GT(*availableMemory(), 0);
+}
+
 }  // namespace
 }  // namespace tolva::sphinx

@@ -304,7 +304,7 @@ TEST_F(StoreBadStates, LinksAndFifosInTheStoreAreNeverFollowedNorWaitedFor) {
 }
 
 TEST_F(StoreBadStates, FullDiskFailsWithTheSystemsReasonAndKeepsTheStoreConsistent) {
-  SmallTmpfs disk(storeRoot(), "1m");
+  SmallTmpfs disk(storeRoot(), "16m");  // room for one model: 4 MB archive, 7 MB unpacked
   if (!disk.error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs for the store here: " << disk.error();
   ASSERT_EQ(tool({"install", "--locale", "fr-FR"}).status, 0);
   writeReservations(R"({"reserved":["fr-FR","de-DE"]})");
@@ -334,7 +334,7 @@ TEST_F(StoreBadStates, ArchiveBombIsRefusedBeforeItFillsTheDisk) {
   SmallTmpfs disk(storeRoot(), "16m");
   if (!disk.error().empty()) std::cout << "no tmpfs (" << disk.error() << "): the bomb meets the real disk\n";
   fs::path bomb = temp.path() / "www" / "bomb.tar.zst";
-  auto items = tinyModelItems("model");
+  auto items = smallModelItems("model");
   items.insert(items.begin() + 3, ArchiveItem::zeros("model/acoustic/padding", std::int64_t{512} << 20));
   writeTarArchive(bomb, items, Compression::zstd);
   ASSERT_LT(fs::file_size(bomb), 1u << 20);

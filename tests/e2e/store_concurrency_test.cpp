@@ -159,7 +159,7 @@ TEST_F(StoreConcurrency, EightProcessesNeverHoldMoreThanFiveSlotsAndLeaveAValidS
   fs::path www = temp.path() / "www";
   fs::create_directories(www);
   std::string catalog;
-  LoopbackHttpServer server(www, temp.path() / "http.log", 32 * 1024);
+  LoopbackHttpServer server(www, temp.path() / "http.log", 2 << 20);  // a model archive in 2 s
   ASSERT_TRUE(server.running());
   for (const std::string& locale : locales) {
     fs::path archive = www / (locale + ".tar.gz");

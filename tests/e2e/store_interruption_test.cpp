@@ -83,7 +83,7 @@ TEST_F(StoreInterruption, SignalledInstallsLeaveTheModelAbsentOrWholeAndTheNextR
   fs::create_directories(www);
   fs::path archive = www / "fr.tar.gz";
   writeTarArchive(archive, tinyModelItems("model"));
-  constexpr std::int64_t bytesPerSecond = 64 * 1024;
+  constexpr std::int64_t bytesPerSecond = 2 << 20;  // a model archive in 2 s
   LoopbackHttpServer server(www, temp.path() / "http.log", bytesPerSecond);
   auto downloadLength =
       std::chrono::microseconds(static_cast<std::int64_t>(fs::file_size(archive)) * 1000000 / bytesPerSecond);

@@ -13,7 +13,8 @@ TEST(Entry, NoArgumentsPrintsTheUsageTextAndExits2) {
   ToolRun run = runScripted({}, "{}");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err.size(), 626u);
+  EXPECT_EQ(run.err.size(), 651u);
+  EXPECT_NE(run.err.find("  tolva-speech listen\n  tolva-speech --version\n\n"), std::string::npos);
   EXPECT_TRUE(run.err.starts_with("usage:\n  tolva-speech probe [--locale de-DE]\n"));
   EXPECT_NE(run.err.find("It has NO default locale \xE2\x80\x94\n"), std::string::npos);
   EXPECT_NE(run.err.find("  stdin:  {\"cmd\":\"start\",\"locale\":\"de-DE\",\"replay\":\"\xE2\x80\xA6\"} | "
@@ -57,6 +58,20 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{{"Probe"}, "unknown-command", "unknown subcommand 'Probe'"},
                     FailureCase{{"--locale"}, "unknown-command", "unknown subcommand '--locale'"},
                     FailureCase{{"a/b"}, "unknown-command", "unknown subcommand 'a\\/b'"}));
+
+TEST(Entry, VersionPrintsTheProjectVersionAndExits0) {
+  ToolRun run = runScripted({"--version"}, "{}");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string(TOLVA_VERSION) + "\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Entry, TheJoinedLocaleFlagIsTheSameFlag) {
+  const std::string scenario = R"({"install": null})";
+  ToolRun install = runScripted({"install", "--locale=en-US"}, scenario);
+  ASSERT_EQ(install.status, 0) << install.err;
+  EXPECT_EQ(nlohmann::json::parse(install.out)["locale"], "en-US");
+}
 
 TEST(Entry, DefaultsAndIgnoredArguments) {
   const std::string scenario = R"({"install": null})";

@@ -25,6 +25,15 @@ bool loggedInOrder(const ToolRun& run, const std::vector<std::string>& events) {
   return true;
 }
 
+TEST(Install, AnUnsupportedDefaultLocaleSaysItWasTheDefault) {
+  json englishOnly = {{"supportedLocales", {"en_US"}}};
+  expectFailure(runScripted({"install"}, englishOnly.dump()), "unsupported-locale",
+                "SpeechTranscriber does not support locale de-DE",
+                "de-DE was the default locale, --locale chooses another");
+  expectFailure(runScripted({"install", "--locale", "de-DE"}, englishOnly.dump()), "unsupported-locale",
+                "SpeechTranscriber does not support locale de-DE");
+}
+
 TEST(Install, FailuresEndInTheirErrorDocuments) {
   json full = germanSupported();
   full["reservedLocales"] = {"fr_FR", "it_IT", "es_ES", "pt_PT", "nl_NL"};

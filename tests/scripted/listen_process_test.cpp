@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/listen_session.hpp"
+#include "support/run_tool.hpp"
 
 namespace tolva::test {
 namespace {
@@ -98,6 +99,49 @@ TEST(ListenProcess, AParentThatStopsReadingDoesNotKillTheService) {
     if (log["event"] == "listen.exit") exited = log["sessions"] >= 1;
   }
   EXPECT_TRUE(exited) << session.err();
+}
+
+// Node's spawn gives the child a stderr pipe that many parents never read.
+TEST(ListenProcess, AnUnreadStderrNeverHoldsUpTheService) {
+  ListenSession session(replayScenario);
+  session.leaveStderrUnread();
+  ASSERT_FALSE(session.awaitEvent("ready").is_null());
+  // Each refusal is mirrored by a log line: together several times what a pipe holds.
+  std::string refused;
+  for (int i = 0; i < 3000; ++i) refused += "{\"cmd\":\"nap\"}\n";
+  session.sendRaw(refused);
+  session.send(R"({"cmd":"start","locale":"de-DE","replay":"a.wav"})");
+  ASSERT_FALSE(session.awaitEvent("session-ended", std::chrono::seconds(20)).is_null());
+  EXPECT_EQ(session.sessionEvents(1, "session-ended").size(), 1u);
+  session.drainStderr();  // room again: the next line says how many were lost
+  session.send(R"({"cmd":"quit"})");
+  auto quitAt = ListenProcess::Clock::now();
+  ASSERT_EQ(session.waitExit(std::chrono::seconds(10)), 0);
+  EXPECT_LT(ListenProcess::Clock::now() - quitAt, std::chrono::seconds(1));
+  std::vector<Json> logs;
+  for (const auto& line : lines(session.err())) {
+    logs.push_back(Json::parse(line, nullptr, false));
+    ASSERT_TRUE(logs.back().is_object()) << "not a whole log line: " << line;
+  }
+  ASSERT_GE(logs.size(), 2u);
+  const Json& dropped = logs[logs.size() - 2];
+  EXPECT_EQ(dropped["event"], "log.dropped");
+  EXPECT_GT(dropped.value("lines", 0), 0);
+  // Each line written or counted once: the 3000 mirrors and a few others.
+  EXPECT_GE(dropped.value("lines", 0) + logs.size(), 3000u);
+  EXPECT_LT(dropped.value("lines", 0) + logs.size(), 3000u + 20u);
+  EXPECT_EQ(logs.back()["event"], "listen.exit");
+}
+
+// The warm-up reports from its own thread; whenever it ends, around the quit
+// or after it, its line never follows listen.exit.
+TEST(ListenProcess, TheWarmUpNeverWritesAfterListenExit) {
+  for (int preparedAfterMs : {0, 2, 5, 10, 20}) {
+    ListenSession session(R"({"installedLocales":["de_DE"],"preparedAfterMs":)" + std::to_string(preparedAfterMs) +
+                          "}");
+    ASSERT_FALSE(session.awaitEvent("ready").is_null());
+    quitAndExpectCleanExit(session, 0);
+  }
 }
 
 TEST(ListenProcess, SigintWhileIdleExitsLikeQuit) {

@@ -268,6 +268,15 @@ TEST_F(SessionRunnerTest, AHaltWithoutAudioComesBeforeTheNoAudioError) {
                                                        "error:no-audio-captured", "final"}));
 }
 
+TEST_F(SessionRunnerTest, ACaptureThatHaltsAsItStartsIsReported) {
+  Scenario haltedAtOnce = silentMicrophone();
+  haltedAtOnce.capture.haltAtMs = 0;
+  SessionOutcome outcome = run(haltedAtOnce, LiveAudioSource::mic(), 3000ms);  // the stop only as a backstop
+  ASSERT_TRUE(outcome.stats);
+  EXPECT_EQ(outcome.names(), (std::vector<std::string>{"session-started", "capture-started", "error:capture-halted",
+                                                       "error:no-audio-captured", "final"}));
+}
+
 TEST_F(SessionRunnerTest, AResultsStreamErrorStillClosesNormally) {
   Scenario scenario = withFile(1600);
   scenario.analyzer.results = {result("x", true, 10)};

@@ -1,6 +1,9 @@
 // transcribe through the test executable: every failure row, and the document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "support/documents.hpp"
 #include "support/temp_dir.hpp"
 
@@ -82,6 +85,17 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"finalize_throws", {{"analyzer", {{"finalizeError", "finalize broke"}}}}, {}, "analyze-failed",
                     "analyzeSequence\\/finalize threw", "finalize broke"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+// Without --locale the German default is used; when no German model exists the
+// detail says so after the list it always gives, and only then.
+TEST_F(Transcribe, AnUnsupportedDefaultLocaleSaysItWasTheDefault) {
+  json englishOnly = {{"supportedLocales", {"en_US"}}, {"installedLocales", {"en_US"}}};
+  std::string message = "SpeechTranscriber has no model for 'de-DE' " + emDash +
+                        " it supports only 1 locales; there is no download that adds it";
+  expectFailure(run(englishOnly), "unsupported-locale", message,
+                "en_US; de-DE was the default locale, --locale chooses another");
+  expectFailure(run(englishOnly, {"--locale", "de-DE"}), "unsupported-locale", message, "en_US");
+}
 
 TEST_F(Transcribe, MissingFileFailsWithItsPathEscaped) {
   ToolRun result = runScripted({"transcribe", "/no/such/a.wav"}, installedGerman().dump());
@@ -253,6 +267,33 @@ TEST_F(Transcribe, ProgressIsLoggedWhileTheFileIsAnalysedAndEndsAtTheWholeFile) 
   EXPECT_EQ(json::parse(result.out)["transcript"], "Hallo");
 }
 
+// The file is read at once, its results come over 1.8 s: progress follows
+// the results, not the reading.
+TEST_F(Transcribe, ProgressFollowsTheAudioWhoseResultsAreDelivered) {
+  json scenario = installedGerman();
+  scenario["analyzer"] = {{"results",
+                           {{{"text", " eins"}, {"start", 0.1}, {"end", 0.5}, {"delayMs", 600}},
+                            {{"text", " zwei"}, {"start", 0.6}, {"end", 1.5}, {"delayMs", 600}},
+                            {{"text", " drei"}, {"start", 1.6}, {"end", 1.8}, {"delayMs", 600}}}}};
+  ToolRun result = run(scenario);
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::vector<double> fractions;  // up to the end of the analysis
+  for (const json& line : logLines(result)) {
+    if (line["event"] == "transcribe.analyzeSequence.end") break;
+    if (line["event"] == "transcribe.progress") fractions.push_back(line["fraction"]);
+  }
+  ASSERT_GE(fractions.size(), 3u) << result.err;
+  EXPECT_EQ(fractions.front(), 0);
+  EXPECT_EQ(fractions.back(), 1);
+  // While results come in, the fraction is where the last one ends, of 2 s.
+  const std::set<double> steps{0, 0.25, 0.75, 0.9, 1};
+  for (std::size_t i = 0; i < fractions.size(); ++i) {
+    EXPECT_TRUE(steps.contains(fractions[i])) << fractions[i];
+    if (i > 0) EXPECT_GE(fractions[i], fractions[i - 1]);
+  }
+  EXPECT_GE(std::count_if(fractions.begin(), fractions.end(), [](double f) { return f < 1; }), 2);
+}
+
 TEST_F(Transcribe, ProgressOfAFailedAnalysisStopsBeforeTheFailure) {
   json scenario = installedGerman();
   scenario["analyzer"] = {{"results", {{{"text", "Hallo"}, {"delayMs", 700}}}}, {"analyzeError", "decoder broke"}};
@@ -261,6 +302,26 @@ TEST_F(Transcribe, ProgressOfAFailedAnalysisStopsBeforeTheFailure) {
   ProgressLines progress = progressLines(result);
   ASSERT_FALSE(progress.lines.empty());
   EXPECT_GT(progress.at.front(), progress.begin);
+}
+
+// Two thousand segment lines, several times what a pipe holds,
+// to a parent that reads standard error only after the exit.
+TEST_F(Transcribe, AnUnreadStderrDoesNotHoldUpTheDocument) {
+  json scenario = installedGerman();
+  scenario["files"]["a.wav"]["length"] = 16000 * 600;
+  json results = json::array();
+  for (int i = 0; i < 2000; ++i) results.push_back({{"text", "a"}});
+  results.push_back({{"text", " Ende"}, {"delayMs", 1200}});
+  scenario["analyzer"] = {{"results", results}};
+  ToolOptions options;
+  options.stderrUnread = true;
+  options.timeoutSeconds = 30;
+  ToolRun result = runScripted({"transcribe", audio.string()}, scenario.dump(), options);
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(json::parse(result.out)["segments"].size(), 2001u);
+  for (const auto& line : lines(result.err)) {
+    EXPECT_TRUE(json::parse(line, nullptr, false).is_object()) << "not a whole log line: " << line;
+  }
 }
 
 TEST_F(Transcribe, LocaleFlagAndAudioFormatFollowTheRequest) {

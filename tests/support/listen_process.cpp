@@ -90,9 +90,23 @@ void ListenProcess::takeOut(const char* bytes, std::size_t count) {
   }
 }
 
+void ListenProcess::drainStderr() {
+  char buffer[65536];
+  pollfd fd{errFd_, POLLIN, 0};
+  while (errFd_ >= 0 && poll(&fd, 1, 0) > 0) {
+    ssize_t n = read(errFd_, buffer, sizeof buffer);
+    if (n > 0) {
+      err_.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      close(errFd_);
+      errFd_ = -1;
+    }
+  }
+}
+
 bool ListenProcess::pump(Clock::time_point deadline) {
-  if (out_ < 0 && errFd_ < 0) return false;
-  pollfd fds[2] = {{out_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  if (out_ < 0 && (errUnread_ || errFd_ < 0)) return false;
+  pollfd fds[2] = {{out_, POLLIN, 0}, {errUnread_ ? -1 : errFd_, POLLIN, 0}};
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (poll(fds, 2, static_cast<int>(std::max<long>(left, 0))) <= 0) return true;
   char buffer[65536];
@@ -137,6 +151,11 @@ ListenProcess::Json ListenProcess::awaitEvent(const std::string& name, std::chro
 int ListenProcess::waitExit(std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline && pump(deadline)) {
+  }
+  if (errUnread_ && out_ < 0) {
+    errUnread_ = false;  // the child has closed its standard output: read what it left
+    while (Clock::now() < deadline && pump(deadline)) {
+    }
   }
   if (out_ >= 0 || errFd_ >= 0) {
     kill(pid_, SIGKILL);

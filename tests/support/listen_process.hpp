@@ -33,6 +33,10 @@ class ListenProcess {
   // Stops reading standard output and closes it, like a parent that went away.
   void closeOutput();
   void signal(int number);
+  // Stops reading standard error, like a parent that never reads it, until
+  // drainStderr() reads what waits there or the child has exited.
+  void leaveStderrUnread() { errUnread_ = true; }
+  void drainStderr();
 
   // Waits for the next event after the previous awaited one that is named
   // `name` (and satisfies `accept`, when given) and returns it; fails the
@@ -70,6 +74,7 @@ class ListenProcess {
   std::vector<Clock::time_point> arrivals_;
   std::size_t cursor_ = 0;
   int status_ = -1;
+  bool errUnread_ = false;
 };
 
 // Ends the service by `quit`, or by the end of its input like a parent that

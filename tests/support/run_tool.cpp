@@ -33,14 +33,14 @@ struct Pipe {
   }
 };
 
-// Feeds stdin and drains stdout and stderr until both close or time runs out.
-// Returns false on timeout.
-bool pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, ToolRun& run, int timeoutSeconds) {
+// Feeds stdin and drains stdout and stderr (unless `readErr` is false) until
+// they close or time runs out. Returns false on timeout.
+bool pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, ToolRun& run, int timeoutSeconds, bool readErr) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   std::size_t inputSent = 0;
   if (input.empty()) in.closeEnd(1);
-  while (out.fds[0] >= 0 || err.fds[0] >= 0) {
-    pollfd fds[3] = {{out.fds[0], POLLIN, 0}, {err.fds[0], POLLIN, 0}, {in.fds[1], POLLOUT, 0}};
+  while (out.fds[0] >= 0 || (readErr && err.fds[0] >= 0)) {
+    pollfd fds[3] = {{out.fds[0], POLLIN, 0}, {readErr ? err.fds[0] : -1, POLLIN, 0}, {in.fds[1], POLLOUT, 0}};
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
@@ -96,10 +96,11 @@ ToolRun runTool(const std::string& binary, const std::vector<std::string>& args,
   err.closeEnd(1);
 
   ToolRun run;
-  if (!pump(in, out, err, options.stdinText, run, options.timeoutSeconds)) kill(pid, SIGKILL);
+  if (!pump(in, out, err, options.stdinText, run, options.timeoutSeconds, !options.stderrUnread)) kill(pid, SIGKILL);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  if (options.stderrUnread) pump(in, out, err, "", run, options.timeoutSeconds, true);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
 }

@@ -18,6 +18,7 @@ struct ToolOptions {
   std::string stdinText;                   // written to standard input, which is then closed
   int timeoutSeconds = 120;                // the child is killed after this
   std::vector<int> closedFds;              // of 0, 1, 2: started closed instead of piped
+  bool stderrUnread = false;               // standard error is read only after the exit
 };
 
 ToolRun runTool(const std::string& binary, const std::vector<std::string>& args, const ToolOptions& options = {});

@@ -21,6 +21,7 @@ struct ManualEngineState {
   AudioFormat tapFormat;
   bool running = false;
   bool failStart = false;
+  bool haltOnStart = false;  // the device goes away while the engine starts
   std::map<int, CaptureEngine::ConfigurationObserver> observers;
   int removeTapCalls = 0, stopCalls = 0;
 };
@@ -41,7 +42,11 @@ class ManualEngine final : public CaptureEngine {
   void prepare() override {}
   void start() override {
     if (s_.failStart) throw PlatformError("no input device");
-    s_.running = true;
+    s_.running = !s_.haltOnStart;
+    auto observers = s_.observers;
+    if (s_.haltOnStart) {
+      for (auto& [token, observer] : observers) observer();
+    }
   }
   void stop() override {
     ++s_.stopCalls;
@@ -140,6 +145,14 @@ TEST_F(MicrophoneCaptureTest, TwoChangesOnAStoppedGraphReportOneHalt) {
   EXPECT_TRUE(engine.observers.empty());
   EXPECT_EQ(engine.removeTapCalls, 1);
   EXPECT_EQ(engine.stopCalls, 0);  // nothing left to stop
+}
+
+TEST_F(MicrophoneCaptureTest, AHaltWhileStartingIsReported) {
+  engine.haltOnStart = true;
+  start();
+  EXPECT_EQ(halts, 1);
+  postChange();
+  EXPECT_EQ(halts, 1);
 }
 
 TEST_F(MicrophoneCaptureTest, NoHaltIsReportedAfterStop) {

@@ -39,3 +39,23 @@ def test_transcribe_prints_timed_segments(scripted, audio):
     assert run.returncode == 0, run.stderr
     assert run.stdout == "[00:00.00 - 00:00.25] Hello\n[01:01.50 - 01:02.00] world.\n"
     assert "100%" in run.stderr
+
+
+def test_feed_transcribes_the_speech_it_writes_into_a_fifo(scripted):
+    scripted({**ENGLISH, "streams": {"audio.fifo": {"sampleRate": 22050, "length": 22050}},
+              "analyzer": {"results": [{"text": " the quick", "isFinal": False},
+                                       {"text": " the quick brown fox", "isFinal": True}]}})
+    run = run_example("feed.py", "the quick brown fox")
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "\u2026 the quick\nthe quick brown fox\n"
+    assert "session 1: 1 final, 1.0 s of audio fed" in run.stderr
+
+
+def test_transcribe_prints_subtitles(scripted, audio):
+    scripted({**ENGLISH, "analyzer": {"results": [
+        {"text": " Hello world.", "start": 0.5, "end": 1.75,
+         "words": [{"word": "Hello", "start": 0.5, "end": 1.0, "confidence": 0.9},
+                   {"word": "world.", "start": 1.1, "end": 1.75, "confidence": 0.8}]}]}})
+    run = run_example("transcribe.py", str(audio), "--srt")
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "1\n00:00:00,500 --> 00:00:01,750\nHello world.\n\n"

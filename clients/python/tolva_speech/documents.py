@@ -36,11 +36,28 @@ def from_document(cls: type[T], document: dict[str, Any]) -> T:
 
 
 @dataclass(frozen=True)
+class Word:
+    """One recognised word: its times in seconds, like its segment's, and the
+    recogniser's confidence in it, from 0 to 1."""
+    word: str = _key("word")
+    start: float = _key("start")
+    end: float = _key("end")
+    confidence: float = _key("confidence")
+
+
+def _words(values: list[dict[str, Any]]) -> list[Word]:
+    return [from_document(Word, value) for value in values]
+
+
+@dataclass(frozen=True)
 class Segment:
-    """A timed piece of a transcript; times in seconds from the audio's start."""
+    """A timed piece of a transcript; times in seconds from the audio's start.
+    `words` is None unless words were asked for; joined by spaces they are the
+    text."""
     start: float = _key("start")
     end: float = _key("end")
     text: str = _key("text")
+    words: list[Word] | None = field(default=None, metadata={"key": "words", "decode": _words})
 
 
 def _segments(values: list[dict[str, Any]]) -> list[Segment]:
@@ -61,6 +78,18 @@ class Transcript:
     audio_format: str = _key("_audioFormat", "")
     realtime_factor: float | None = _key("_realtimeFactor", None)
     alternatives_count: int = _key("_alternativesCount", 0)
+
+    def to_srt(self) -> str:
+        """SubRip subtitles of the transcript, cut from the word times when
+        the transcript has them (transcribe(..., words=True)), else from the
+        segments' text spread over their times."""
+        from .subtitles import srt_text
+        return srt_text(self.segments)
+
+    def to_vtt(self) -> str:
+        """WebVTT subtitles of the transcript, cut as to_srt() cuts them."""
+        from .subtitles import vtt_text
+        return vtt_text(self.segments)
 
 
 @dataclass(frozen=True)
@@ -112,3 +141,15 @@ class Release:
     reserved_after: list[str] = _key("reservedAfter", factory=list)
     maximum_reserved_locales: int = _key("maximumReservedLocales", 0)
     elapsed_ms: float = _key("elapsedMs", 0.0)
+
+
+@dataclass(frozen=True)
+class CaptureSource:
+    """One capture source `devices` lists; `name` is what `Listener.start`
+    takes as `device`."""
+    name: str = _key("name")
+    description: str = _key("description", "")
+    rate: int = _key("rate", 0)
+    channels: int = _key("channels", 0)
+    default: bool = _key("default", False)
+    monitor: bool = _key("monitor", False)

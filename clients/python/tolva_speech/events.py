@@ -8,10 +8,13 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Union
 
+from .documents import Word, from_document
+
 
 @dataclass(frozen=True)
 class CaptureStarted:
-    """Audio has begun to flow into the session, from "mic" or "replay"."""
+    """Audio has begun to flow into the session, from "mic", "replay" or
+    "stream" (for a stream: the tool has opened it and waits for its data)."""
     session: int
     source: str
     t_ms: int = 0
@@ -31,13 +34,15 @@ class Volatile:
 @dataclass(frozen=True)
 class Final:
     """Settled text of one utterance. `empty` marks the empty Final of a
-    session that ended without any text."""
+    session that ended without any text. `words` is None unless the session
+    was started with words=True."""
     session: int
     text: str
     session_ms: int
     empty: bool = False
     truncated: bool = False
     t_ms: int = 0
+    words: list[Word] | None = None
 
 
 @dataclass(frozen=True)
@@ -77,8 +82,10 @@ def session_event(event: dict[str, Any]) -> Event | None:
     if name == "volatile":
         return Volatile(session, event["text"], event["sessionMs"], event.get("truncated", False), t_ms)
     if name == "final":
+        words = event.get("words")
         return Final(session, event["text"], event["sessionMs"], event.get("empty", False),
-                     event.get("truncated", False), t_ms)
+                     event.get("truncated", False), t_ms,
+                     None if words is None else [from_document(Word, word) for word in words])
     if name == "error":
         return SessionError(session, event["code"], event["message"], t_ms)
     if name == "session-ended":

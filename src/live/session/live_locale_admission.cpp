@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "live/protocol/client_echo.hpp"
-#include "live/session/live_whitespace.hpp"
+#include "locale/trim.hpp"
 #include "locale/asset_status_name.hpp"
 #include "locale/graphemes.hpp"
 #include "locale/speech_preset.hpp"

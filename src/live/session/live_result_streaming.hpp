@@ -1,7 +1,9 @@
 #pragma once
 // The results consumer of a live session: turns each transcriber result, as it
 // arrives, into a `volatile` or `final` event and counts it. Every result is
-// forwarded; nothing is merged or filtered.
+// forwarded; nothing is merged or filtered. With words asked for, each `final`
+// gains "words":[{"confidence":0.9,"end":1.4,"start":1.0,"word":"hello"},...];
+// `volatile` events never carry words.
 //
 // It runs on its own thread until the results channel ends (finalize, cancel,
 // an error) or its stop token is triggered. After a forced shutdown it is
@@ -24,6 +26,7 @@ struct LiveResultStream {
   std::shared_ptr<LiveSessionStatsBox> stats;
   std::int64_t session = 0;
   std::shared_ptr<LiveEventEmitter> events;
+  bool words = false;  // finals carry a `words` array, as transcribe's segments do
 };
 
 // Forwards results until the channel ends or `stop` is requested. A channel

@@ -10,6 +10,7 @@
 #include "live/session/live_session_error.hpp"
 #include "live/sources/microphone_feed.hpp"
 #include "live/sources/replay_source.hpp"
+#include "live/sources/stream_source.hpp"
 #include "locale/speech_preset.hpp"
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
@@ -27,11 +28,13 @@ struct RunningSession {
   WallClock::time_point start;
   std::shared_ptr<LiveSessionStatsBox> stats;
   std::shared_ptr<Notification> consumerDone;
-  Task consumer;  // joined when the session goes, unless abandoned after a forced shutdown
+  Task consumer;       // joined when the session goes, unless abandoned after a forced shutdown
+  bool words = false;  // finals carry their words
 };
 
 void startConsumer(RunningSession& running, const std::shared_ptr<SpeechTranscriber>& transcriber) {
-  LiveResultStream stream{transcriber->results(), running.start, running.stats, running.number, running.events};
+  LiveResultStream stream{transcriber->results(), running.start,  running.stats,
+                          running.number,         running.events, running.words};
   running.consumer = Task([stream, done = running.consumerDone](std::stop_token stop) {
     consumeLiveResults(stream, stop);
     done->notify();
@@ -41,8 +44,12 @@ void startConsumer(RunningSession& running, const std::shared_ptr<SpeechTranscri
 double feed(const LiveSessionContext& context, RunningSession& running, const LiveAudioSource& source,
             std::shared_ptr<StopSignal> stopSignal) {
   if (source.isMic()) {
-    return feedMicrophone({context.platform.audio, running.analyzerFormat, running.input, running.number,
-                           std::move(stopSignal), *running.events});
+    return feedMicrophone({context.platform.audio, source.device, running.analyzerFormat, running.input,
+                           running.number, std::move(stopSignal), *running.events});
+  }
+  if (source.kind == LiveAudioSource::Kind::stream) {
+    return feedStream({context.platform.audio, source.stream, running.analyzerFormat, running.input, running.number,
+                       std::move(stopSignal), *running.events});
   }
   return feedReplay({context.platform.audio, source.path, source.chunkMs, running.analyzerFormat, running.input,
                      running.number, std::move(stopSignal), *running.events});
@@ -107,10 +114,12 @@ LiveSessionStats closeSession(RunningSession& running, double fedMs, const LiveA
   LiveSessionStats stats = running.stats->snapshot();
   if (stats.finalCount == 0) {
     // A listener always sees at least one final per completed session.
-    running.events->emit("final", {{"session", running.number},
-                                   {"text", ""},
-                                   {"sessionMs", wholeMillisecondsSince(running.start)},
-                                   {"empty", true}});
+    JsonObject fields{{"session", running.number},
+                      {"text", ""},
+                      {"sessionMs", wholeMillisecondsSince(running.start)},
+                      {"empty", true}};
+    if (running.words) fields.emplace("words", JsonArray{});
+    running.events->emit("final", std::move(fields));
   }
   stats.finalizeTimedOut = !finished;
   return stats;
@@ -121,11 +130,13 @@ LiveSessionStats closeSession(RunningSession& running, double fedMs, const LiveA
 LiveSessionStats runLiveSession(const LiveSessionContext& context, std::int64_t session, const Locale& locale,
                                 const LiveAudioSource& source, std::shared_ptr<StopSignal> stopSignal) {
   SpeechEngine& speech = context.platform.speech;
-  auto transcriber = speech.makeTranscriber(locale, SpeechPreset::dictation());
+  auto transcriber = speech.makeTranscriber(
+      locale, context.words ? SpeechPreset::withWordTimings(SpeechPreset::dictation()) : SpeechPreset::dictation());
   TranscriberModules modules{transcriber};
   RunningSession running;
   running.number = session;
   running.events = context.events;
+  running.words = context.words;
   running.analyzer = speech.makeAnalyzer(modules);
   auto format = speech.bestAvailableAudioFormat(modules);
   if (!format)

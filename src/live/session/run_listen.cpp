@@ -31,7 +31,8 @@ bool transcriberAvailable(SpeechEngine& speech) {
 
 LiveAudioSource sourceOf(const StartRequest& request) {
   if (request.replayPath) return LiveAudioSource::replay(*request.replayPath, request.chunkMs);
-  return LiveAudioSource::mic();
+  if (request.stream) return LiveAudioSource::fed(*request.stream);
+  return LiveAudioSource::mic(request.device.value_or(""));
 }
 
 JsonObject sessionEndedFields(std::int64_t session, std::int64_t sessionMs, const LiveSessionStats& stats,
@@ -55,7 +56,7 @@ void serveSession(Platform& platform, CommandRouter& router, std::int64_t sessio
   auto stopSignal = StopSignal::make();
   router.attachSession(stopSignal);
   auto started = WallClock::now();
-  LiveSessionContext context{platform, sharedLiveEvents()};
+  LiveSessionContext context{platform, sharedLiveEvents(), request.words};
   JsonObject ended;
   try {
     LiveSessionStats stats = runLiveSession(context, session, locale, sourceOf(request), stopSignal);
@@ -109,6 +110,7 @@ void runListen(Platform& platform) {
   std::int64_t sessions = serveSessions(platform, *router);
 
   reader.cancel();
+  platform.speech.silencePreparations();  // listen.exit is the last line
   log("listen.exit", {{"sessions", sessions}});
   _exit(0);
 }

@@ -38,7 +38,10 @@ void MicrophoneCapture::start(std::shared_ptr<AnalyzerFormatConverter> converter
     log("session.micEngineHalted");
     onHalted();
   };
-  configObserver_ = engine_->addConfigurationObserver(std::move(observer));
+  configObserver_ = engine_->addConfigurationObserver(observer);
+  // A change posted between the start and the registration reached no
+  // observer: look once more, now that later ones will be seen.
+  observer();
 }
 
 void MicrophoneCapture::stop() {

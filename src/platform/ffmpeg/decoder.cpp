@@ -116,6 +116,10 @@ std::optional<double> Decoder::statedSeconds() const {
   return std::nullopt;
 }
 
+bool Decoder::durationFromStream() const {
+  return contexts_->format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
+}
+
 const AVFrame* Decoder::next() {
   if (!failure_.empty()) throw PlatformError(failure_);
   auto& c = *contexts_;

@@ -38,6 +38,10 @@ class Decoder {
   // gives one: only good enough to tell a damaged file from a whole one.
   std::optional<double> statedSeconds() const;
 
+  // Whether that duration is the stream's own (a header or index gives it),
+  // not an estimate from the bit rate.
+  bool durationFromStream() const;
+
   // The next decoded frame with at least one sample, or nullptr at the end of
   // the data. The frame stays valid until the next call. Throws PlatformError
   // on a read or decoding error, and again on every later call.

@@ -47,21 +47,25 @@ void requireFrameFormat(const AVFrame& frame, const AudioFormat& format) {
 }
 
 // Damaged data is skipped by FFmpeg with no more than a log line: a file
-// whose every page fails its checksum decodes as a few milliseconds. Audio
-// falling this far short of what the container states, with damage reported
-// on the way, is an error, not a short transcript.
+// whose every page fails its checksum decodes as a few milliseconds; and a
+// damaged sample table can yield no packet at all, with no line. Audio falling
+// this far short of what the container states is an error, not a short
+// transcript: always when the stream states its duration, and for a duration
+// only estimated from the bit rate (which may be far off) when damage was
+// reported on the way.
 void requireUndamaged(const Decoder& decoder, std::int64_t frames, const AudioFormat& format,
                       const LibraryDamage& before) {
   LibraryDamage after = libraryDamage();
   std::optional<double> stated = decoder.statedSeconds();
-  if (after.errorLines == before.errorLines || !stated) return;
+  bool damageReported = after.errorLines != before.errorLines;
+  if (!stated || (!damageReported && !decoder.durationFromStream())) return;
   double decoded = static_cast<double>(frames) / format.sampleRate;
   double missing = *stated - decoded;
   if (missing <= 0.25 || missing <= 0.2 * *stated) return;
   char seconds[96];
   std::snprintf(seconds, sizeof seconds, "%.3f of the %.3f seconds", decoded, *stated);
-  throw PlatformError("the audio data is damaged: only " + std::string(seconds) +
-                      " the file states could be decoded (" + after.lastErrorLine + ")");
+  throw PlatformError("the audio data is damaged: only " + std::string(seconds) + " the file states could be decoded" +
+                      (damageReported ? " (" + after.lastErrorLine + ")" : ""));
 }
 
 std::int64_t countFrames(const std::string& path, const AudioFormat& format) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/linux/module_file_check.hpp"
 #include "platform/platform_error.hpp"
 
 // TOLVA_MODULE_DIR_FROM_BINARY, set by the build from its install directories,
@@ -35,6 +36,9 @@ std::string modulePath(const char* fileName) {
 // decided in one place.
 void* moduleEntry(const char* fileName, const char* entryName, const char* description) {
   std::string path = modulePath(fileName);
+  if (auto problem = moduleFileProblem(path)) {
+    throw PlatformError(std::string("the ") + description + " module " + path + " could not be loaded: " + *problem);
+  }
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   const char* reason = handle ? nullptr : dlerror();
   void* entry = handle ? dlsym(handle, entryName) : nullptr;

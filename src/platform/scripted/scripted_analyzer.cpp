@@ -1,6 +1,7 @@
 #include "platform/scripted/scripted_analyzer.hpp"
 
 #include <chrono>
+#include <cmath>
 
 #include "concurrency/sleep.hpp"
 #include "platform/platform_error.hpp"
@@ -17,14 +18,20 @@ ScriptedAnalyzer::~ScriptedAnalyzer() {
   cancelSource_.request_stop();
 }
 
+// Words reach only the modules that asked for them, as with the real engine.
 void ScriptedAnalyzer::deliver(const TranscriberResult& result) {
-  for (const auto& module : modules_) module->results()->yield(result);
+  for (const auto& module : modules_) {
+    TranscriberResult copy = result;
+    if (!module->preset().wordTimings) copy.words.clear();
+    module->results()->yield(std::move(copy));
+  }
+  if (std::isfinite(result.range.end) && result.range.end > analyzedSeconds_) analyzedSeconds_ = result.range.end;
 }
 
 bool ScriptedAnalyzer::deliverResults(std::stop_token stop) {
   for (const auto& scripted : script_.results) {
     if (!sleepFor(milliseconds(scripted.delayMs), stop)) return false;
-    deliver({scripted.text, {scripted.start, scripted.end}, scripted.alternatives, scripted.isFinal});
+    deliver({scripted.text, {scripted.start, scripted.end}, scripted.alternatives, scripted.isFinal, scripted.words});
   }
   return true;
 }
@@ -50,6 +57,7 @@ std::optional<double> ScriptedAnalyzer::analyzeSequence(AudioFile& file) {
   }
   deliverResults(cancelSource_.get_token());
   if (script_.analyzeError) throw PlatformError(*script_.analyzeError);
+  if (position > 0 && format.sampleRate > 0) analyzedSeconds_ = static_cast<double>(position) / format.sampleRate;
   if (script_.noLastTime) return std::nullopt;
   if (script_.lastTime) return script_.lastTime;
   if (position == 0 || format.sampleRate <= 0) return std::nullopt;
@@ -60,9 +68,17 @@ void ScriptedAnalyzer::start(std::shared_ptr<AnalyzerInputChannel> input) {
   if (script_.startError) throw PlatformError(*script_.startError);
   auto cancel = cancelSource_.get_token();
   inputTask_ = Task([this, input, cancel](std::stop_token) {
-    while (auto next = input->next(cancel)) framesReceived_ += next->buffer.frameLength;
+    while (auto next = input->next(cancel)) {
+      framesReceived_ += next->buffer.frameLength;
+      inputBegan_.notify();
+    }
+    inputBegan_.notify();
   });
-  timelineTask_ = Task([this, cancel](std::stop_token) { deliverResults(cancel); });
+  // As with a real recognizer, nothing is heard before the first audio: the
+  // timeline starts there, so results never overtake `capture-started`.
+  timelineTask_ = Task([this, cancel](std::stop_token) {
+    if (inputBegan_.wait(cancel)) deliverResults(cancel);
+  });
 }
 
 void ScriptedAnalyzer::finalizeAndFinishThroughEndOfInput() {

@@ -34,6 +34,9 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   ~ScriptedAnalyzer() override;
 
   std::optional<double> analyzeSequence(AudioFile& file) override;
+  // The end of the last result delivered with a finite end, then the whole
+  // file once analyzeSequence is done.
+  double analyzedSeconds() const override { return analyzedSeconds_; }
   void start(std::shared_ptr<AnalyzerInputChannel> input) override;
   void finalizeAndFinishThroughEndOfInput() override;
   void cancelAndFinishNow() override;
@@ -50,8 +53,10 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   TranscriberModules modules_;
   AnalyzerScript script_;
   Notification cancelled_;
+  Notification inputBegan_;  // the first audio, or the end of the input
   std::stop_source cancelSource_;
   std::atomic<std::int64_t> framesReceived_{0};
+  std::atomic<double> analyzedSeconds_{0};
   Task inputTask_;
   Task timelineTask_;
 };

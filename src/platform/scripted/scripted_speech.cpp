@@ -168,6 +168,27 @@ std::vector<Locale> ScriptedSpeechEngine::installedLocales() { return inventory_
 
 void ScriptedSpeechEngine::prepareDictation(const Locale& locale) {
   log("scripted.prepareDictation", {{"locale", locale.identifier()}});
+  if (!scenario_.preparedAfterMs) return;
+  std::lock_guard lock(mutex_);
+  preparations_.emplace_back([reports = reports_, after = *scenario_.preparedAfterMs, locale](std::stop_token stop) {
+    if (!sleepFor(std::chrono::milliseconds(after), stop)) return;
+    std::lock_guard reportLock(reports->mutex);
+    if (!reports->silenced) log("scripted.dictationPrepared", {{"locale", locale.identifier()}});
+  });
+}
+
+// Scripted preparations only sleep, so they are stopped and joined: none is
+// left unjoined at exit.
+void ScriptedSpeechEngine::silencePreparations() {
+  {
+    std::lock_guard lock(reports_->mutex);
+    reports_->silenced = true;
+  }
+  std::lock_guard lock(mutex_);
+  for (std::jthread& preparation : preparations_) {
+    preparation.request_stop();
+    if (preparation.joinable()) preparation.join();
+  }
 }
 
 std::optional<Locale> ScriptedSpeechEngine::supportedLocale(const Locale& equivalentTo) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/scripted/scenario.hpp"
 #include "platform/speech.hpp"
@@ -50,8 +51,11 @@ class ScriptedSpeechEngine final : public SpeechEngine {
   std::optional<AudioFormat> bestAvailableAudioFormat(const TranscriberModules&) override {
     return scenario_.bestAudioFormat;
   }
-  // Nothing to load; logs "scripted.prepareDictation" so tests see the request.
+  // Nothing to load; logs "scripted.prepareDictation" so tests see the
+  // request and, with preparedAfterMs, "scripted.dictationPrepared" from its
+  // own thread that long after, unless silenced by then.
   void prepareDictation(const Locale& locale) override;
+  void silencePreparations() override;
   AssetInventory& assetInventory() override { return inventory_; }
 
  private:
@@ -59,6 +63,12 @@ class ScriptedSpeechEngine final : public SpeechEngine {
   ScriptedInventory inventory_;
   std::mutex mutex_;
   std::size_t analyzersMade_ = 0;
+  struct Reports {
+    std::mutex mutex;
+    bool silenced = false;
+  };
+  std::shared_ptr<Reports> reports_ = std::make_shared<Reports>();
+  std::vector<std::jthread> preparations_;  // last: joined first
 };
 
 }  // namespace tolva::scripted

@@ -54,7 +54,8 @@ std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
     decoders.threads = fileThreads_ > 0 ? fileThreads_ : decodingThreads();
     const SphinxSettings& settings = cache_->settings();
     VoiceActivity detector(files, settings.wholeUtterance.voice);
-    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, cancel_.get_token());
+    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, resultTextWriter(settings.text),
+                       analyzedSeconds_, cancel_.get_token());
   } catch (...) {
     sink_.finish(std::current_exception());
     throw;
@@ -72,6 +73,7 @@ void SphinxAnalyzer::start(std::shared_ptr<AnalyzerInputChannel> input) {
     throw;
   }
   state->sink = sink_;
+  state->writeText = resultTextWriter(cache_->settings().text);
   state->input = std::move(input);
   std::lock_guard lock(mutex_);
   live_ = state;

@@ -14,6 +14,7 @@
 // Thread contract: as SpeechAnalyzer. The decoding thread shares ownership of
 // all it touches and is joined by the destructor, which also ends the results.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -33,6 +34,7 @@ class SphinxAnalyzer final : public SpeechAnalyzer {
   ~SphinxAnalyzer() override;
 
   std::optional<double> analyzeSequence(AudioFile& file) override;
+  double analyzedSeconds() const override { return analyzedSeconds_; }
   void start(std::shared_ptr<AnalyzerInputChannel> input) override;
   void finalizeAndFinishThroughEndOfInput() override;
   void cancelAndFinishNow() override;
@@ -51,6 +53,7 @@ class SphinxAnalyzer final : public SpeechAnalyzer {
   int fileThreads_;
   ResultSink sink_;
   std::stop_source cancel_;
+  std::atomic<double> analyzedSeconds_{0};
 
   std::mutex mutex_;
   Phase phase_ = Phase::idle;

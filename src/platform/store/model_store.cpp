@@ -2,13 +2,13 @@
 
 #include "platform/platform_error.hpp"
 #include "platform/store/catalog/catalog.hpp"
-#include "platform/store/state/file_lock.hpp"
 #include "platform/store/install/install_request.hpp"
+#include "platform/store/install/staging_area.hpp"
+#include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
 #include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/model_release.hpp"
 #include "platform/store/state/reservations.hpp"
-#include "platform/store/install/staging_area.hpp"
 
 namespace tolva::store {
 namespace {
@@ -33,15 +33,18 @@ std::shared_ptr<const ModelReadLease> ModelStore::readModel(const Locale& locale
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // The store over one layout. Construction reads the catalog files and clears
 // leftovers; queries stat a few files and read small JSON files, never a
 // model, so that a probe stays fast. All state lives in files guarded by
 // flock, and the catalog is immutable, so any thread may call.
 class LinuxModelStore final : public ModelStore {
  public:
-  LinuxModelStore(StoreLayout layout, ArchiveToolsProvider archiveTools)
+  LinuxModelStore(StoreLayout layout, ArchiveToolsProvider archiveTools, ModelLoadCheck loadCheck)
       : layout_(std::move(layout)),
         archiveTools_(std::move(archiveTools)),
+        loadCheck_(std::move(loadCheck)),
         catalog_(Catalog::load(layout_)),
         reservations_(layout_) {
     removeLeftovers(layout_);
@@ -71,13 +74,18 @@ class LinuxModelStore final : public ModelStore {
     const CatalogEntry* entry = catalog_.find(locale);
     if (!entry) return std::nullopt;
     if (entry->system) return systemModelPresent(entry->files) ? std::optional(entry->files) : std::nullopt;
-    return readManifest(layout_.modelDir(entry->locale));
+    fs::path dir = layout_.modelDir(entry->locale);
+    std::optional<InstalledManifest> manifest = readInstalledManifest(dir);
+    if (!manifest) return std::nullopt;
+    verifyModelFiles(dir, manifest->records, [this](const fs::path& path) { return archiveTools_().hashFile(path); });
+    return manifest->files;
   }
 
   std::shared_ptr<const ModelReadLease> readModel(const Locale& locale) override {
     const CatalogEntry* entry = catalog_.find(locale);
     if (!entry || entry->system) return ModelStore::readModel(locale);
-    return StoreModelReadLease::acquire(layout_, entry->locale);
+    return StoreModelReadLease::acquire(layout_, entry->locale,
+                                        [this](const fs::path& path) { return archiveTools_().hashFile(path); });
   }
 
   AssetStatus status(const TranscriberModules& modules) override {
@@ -122,7 +130,7 @@ class LinuxModelStore final : public ModelStore {
       missing.push_back(entry);
     }
     if (missing.empty()) return nullptr;
-    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing), archiveTools_);
+    return std::make_unique<ModelInstallRequest>(layout_, std::move(missing), archiveTools_, loadCheck_);
   }
 
  private:
@@ -154,14 +162,15 @@ class LinuxModelStore final : public ModelStore {
 
   const StoreLayout layout_;
   const ArchiveToolsProvider archiveTools_;
+  const ModelLoadCheck loadCheck_;
   const Catalog catalog_;
   Reservations reservations_;
 };
 
 }  // namespace
 
-std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools) {
-  return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment(), std::move(archiveTools));
+std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools, ModelLoadCheck loadCheck) {
+  return std::make_unique<LinuxModelStore>(storeLayoutFromEnvironment(), std::move(archiveTools), std::move(loadCheck));
 }
 
 }  // namespace tolva::store

@@ -9,6 +9,7 @@
 // Thread contract: any thread; reservation and install changes are also safe
 // against other processes (flock).
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ class ModelReadLease {
   virtual const ModelFiles& files() const = 0;
 };
 
+// Loads a model that is about to be installed, in a way that survives the
+// model doing its worst; throws PlatformError saying what failed. A model
+// counts as installed only once this passed.
+using ModelLoadCheck = std::function<void(const ModelFiles& files)>;
+
 class ModelStore : public AssetInventory {
  public:
   // In catalog order: the built-in en_US first.
@@ -44,7 +50,8 @@ class ModelStore : public AssetInventory {
   virtual std::vector<Locale> installedLocales() = 0;
   // The supported locale whose ICU maximized form equals the request's.
   virtual std::optional<Locale> supportedLocale(const Locale& equivalentTo) = 0;
-  // The model of an installed locale, or nothing.
+  // The model of an installed locale, or nothing. Throws PlatformError when
+  // the store's copy no longer matches what was installed.
   virtual std::optional<ModelFiles> installedModel(const Locale& locale) = 0;
   // A hold on the model of an installed locale, or nothing. This default
   // holds nothing back: for stores whose models never go away.
@@ -52,7 +59,8 @@ class ModelStore : public AssetInventory {
 };
 
 // The store over the XDG data directories of the environment; installations
-// reach the archive tools through `archiveTools`.
-std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools);
+// reach the archive tools through `archiveTools` and load each model with
+// `loadCheck` before it goes into place.
+std::unique_ptr<ModelStore> makeModelStore(ArchiveToolsProvider archiveTools, ModelLoadCheck loadCheck);
 
 }  // namespace tolva::store

@@ -1,14 +1,15 @@
 #include "platform/sphinx/analysis/file_analysis.hpp"
 
 #include <cmath>
+#include <deque>
 #include <mutex>
 #include <vector>
 
 #include "concurrency/ordered_pool.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder/decoder_samples.hpp"
 #include "platform/sphinx/analysis/utterance_decoding.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
+#include "platform/sphinx/decoder/decoder_samples.hpp"
 
 namespace tolva::sphinx {
 namespace {
@@ -30,12 +31,12 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
 
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, bool countAlternatives)
-      : decoder_(std::move(decoder)), countAlternatives_(countAlternatives) {}
+  UtteranceWorker(DecoderLease decoder, ResultDetail detail, ResultTextWriter writeText)
+      : decoder_(std::move(decoder)), detail_(detail), writeText_(std::move(writeText)) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
     try {
-      return decodeUtterance(*decoder_, utterance, countAlternatives_);
+      return decodeUtterance(*decoder_, utterance, detail_, writeText_);
     } catch (...) {
       decoder_.discard();  // it may have failed in the middle of an utterance
       throw;
@@ -44,14 +45,15 @@ class UtteranceWorker final : public UtterancePool::Worker {
 
  private:
   DecoderLease decoder_;
-  bool countAlternatives_;
+  ResultDetail detail_;
+  ResultTextWriter writeText_;
 };
 
 // Hands the ready decoder to the first worker and loads one for each later one.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, bool countAlternatives)
-      : decoders_(decoders), countAlternatives_(countAlternatives) {}
+  WorkerFactory(FileDecoders& decoders, ResultDetail detail, ResultTextWriter writeText)
+      : decoders_(decoders), detail_(detail), writeText_(std::move(writeText)) {}
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
@@ -60,28 +62,70 @@ class WorkerFactory {
       decoder = std::move(decoders_.first);
     }
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), countAlternatives_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_, writeText_);
   }
 
  private:
   FileDecoders& decoders_;
-  bool countAlternatives_;
+  ResultDetail detail_;
+  ResultTextWriter writeText_;
   std::mutex mutex_;
+};
+
+// How far the delivered results reach, in samples at the decoder's rate, as
+// seconds in `seconds`. Submitting, delivering and settling may come from
+// different threads.
+class DeliveredAudio {
+ public:
+  explicit DeliveredAudio(std::atomic<double>& seconds) : seconds_(seconds) {}
+
+  // Before the utterance starting at `startSample` is submitted.
+  void submitting(std::int64_t startSample) {
+    std::lock_guard lock(mutex_);
+    outstanding_.push_back(startSample);
+  }
+  // The oldest outstanding utterance's results have been delivered.
+  void delivered() {
+    std::lock_guard lock(mutex_);
+    if (!outstanding_.empty()) outstanding_.pop_front();
+    publish();
+  }
+  // Everything before `sample` has been submitted or dropped.
+  void settled(std::int64_t sample) {
+    std::lock_guard lock(mutex_);
+    settled_ = sample;
+    publish();
+  }
+
+ private:
+  void publish() {
+    std::int64_t reached = outstanding_.empty() ? settled_ : outstanding_.front();
+    double seconds = static_cast<double>(reached) / Decoder::sampleRate;
+    if (seconds > seconds_.load()) seconds_.store(seconds);
+  }
+
+  std::atomic<double>& seconds_;
+  std::mutex mutex_;
+  std::deque<std::int64_t> outstanding_;
+  std::int64_t settled_ = 0;
 };
 
 }  // namespace
 
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
+                                  const ResultTextWriter& writeText, std::atomic<double>& analysedSeconds,
                                   std::stop_token stop) {
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, sink.wantsAlternatives());
+  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText);
+  DeliveredAudio delivered(analysedSeconds);
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },
-      [&sink](std::optional<TranscriberResult>&& result) {
+      [&sink, &delivered](std::optional<TranscriberResult>&& result) {
         if (result) sink.deliver(*result);
+        delivered.delivered();
       },
       stop);
   DecoderSamples converter;
@@ -90,8 +134,13 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
   std::vector<Utterance> utterances;
   auto submitAll = [&] {
     bool accepted = true;
-    for (Utterance& utterance : utterances) accepted = accepted && pool.submit(std::move(utterance));
+    for (Utterance& utterance : utterances) {
+      if (!accepted) break;
+      delivered.submitting(utterance.startSample);
+      accepted = pool.submit(std::move(utterance));
+    }
     utterances.clear();
+    delivered.settled(splitter.settledSamples());
     return accepted;
   };
   std::int64_t framesRead = 0;
@@ -114,7 +163,9 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
   }
   pool.finish();
   if (framesRead == 0) return std::nullopt;
-  return static_cast<double>(framesRead) / format.sampleRate;
+  double seconds = static_cast<double>(framesRead) / format.sampleRate;
+  if (!stop.stop_requested()) analysedSeconds.store(seconds);
+  return seconds;
 }
 
 }  // namespace tolva::sphinx

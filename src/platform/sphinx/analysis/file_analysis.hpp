@@ -15,14 +15,16 @@
 // wait to be decoded; reading waits for room, so memory does not grow with the
 // length of the file.
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <stop_token>
 
 #include "platform/audio.hpp"
-#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/analysis/result_sink.hpp"
 #include "platform/sphinx/analysis/voice_activity.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
@@ -37,12 +39,18 @@ struct FileDecoders {
 };
 
 // Analyses `file`, cutting it where `detector` hears pauses, and delivers
-// results to `sink` as utterances are decoded.
+// results to `sink` as utterances are decoded, their texts from `writeText`.
+// `analysedSeconds` follows the
+// audio whose results have all been delivered: up to the oldest utterance
+// still being decoded, or, while none is, all the audio the splitter has
+// settled (kept in an utterance or dropped as a pause); at the end, the whole
+// file.
 // A stop request ends reading and decoding between utterances; every decoding
 // thread has ended when this returns. Returns the time of the end of the last
 // sample read, or nothing when the file had none. Throws PlatformError.
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
+                                  const ResultTextWriter& writeText, std::atomic<double>& analysedSeconds,
                                   std::stop_token stop);
 
 }  // namespace tolva::sphinx

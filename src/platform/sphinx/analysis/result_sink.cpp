@@ -8,6 +8,7 @@ ResultSink::ResultSink(const TranscriberModules& modules) {
     modules_.push_back({module->results(), module->preset()});
     wantsVolatile_ = wantsVolatile_ || module->preset().volatileResults;
     wantsAlternatives_ = wantsAlternatives_ || module->preset().alternatives;
+    wantsWordTimings_ = wantsWordTimings_ || module->preset().wordTimings;
   }
 }
 
@@ -16,6 +17,7 @@ void ResultSink::deliver(const TranscriberResult& result) const {
     if (!result.isFinal && !module.preset.volatileResults) continue;
     TranscriberResult copy = result;
     if (!module.preset.alternatives) copy.alternatives = 0;
+    if (!module.preset.wordTimings) copy.words.clear();
     module.results->yield(std::move(copy));
   }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // ResultSink: hands an analysis's results to its transcriber modules, each as
-// its preset asks: volatile results only to modules with volatileResults, and
-// alternative counts only to modules with alternatives (0 for the others).
+// its preset asks: volatile results only to modules with volatileResults,
+// alternative counts only to modules with alternatives (0 for the others), and
+// words only to modules with wordTimings (none for the others).
 //
 // Thread contract: any thread; the channels serialise.
 
@@ -24,6 +25,7 @@ class ResultSink {
 
   bool wantsVolatileResults() const { return wantsVolatile_; }
   bool wantsAlternatives() const { return wantsAlternatives_; }
+  bool wantsWordTimings() const { return wantsWordTimings_; }
 
   void deliver(const TranscriberResult& result) const;
   // Ends every module's results; only the first end counts.
@@ -38,6 +40,7 @@ class ResultSink {
   std::vector<Module> modules_;
   bool wantsVolatile_ = false;
   bool wantsAlternatives_ = false;
+  bool wantsWordTimings_ = false;
 };
 
 }  // namespace tolva::sphinx

@@ -7,15 +7,22 @@
 #include <optional>
 
 #include "platform/speech.hpp"
-#include "platform/sphinx/decoder/decoder.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
+#include "platform/sphinx/decoder/decoder.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
+// What a result carries beyond its text and range.
+struct ResultDetail {
+  bool alternatives = false;  // the number of distinct n-best texts (at most maxAlternatives)
+  bool wordTimings = false;   // each word with its times and posterior
+};
+
 // The final result of the utterance, timed in seconds from the start of the
-// audio, or nothing when it holds no words. `countAlternatives` asks for the
-// number of distinct n-best texts (at most maxAlternatives). Throws
-// PlatformError; the decoder is then in an unknown state.
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, bool countAlternatives);
+// audio, or nothing when it holds no words. `writeText` makes the result's
+// text. Throws PlatformError; the decoder is then in an unknown state.
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail,
+                                                 const ResultTextWriter& writeText);
 
 }  // namespace tolva::sphinx

@@ -33,6 +33,10 @@ class UtteranceSplitter {
   // Appends the last utterance at the end of the stream.
   void finish(std::vector<Utterance>& done);
 
+  // The stream position before which every sample has gone into an
+  // utterance already appended or has been dropped.
+  std::int64_t settledSamples() const { return regionStart_; }
+
  private:
   void analyseFrame(std::vector<Utterance>& done);
   // Ends the utterance after its first `frames` frames.

@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
+#include <sphinxbase/logmath.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -137,13 +138,21 @@ bool Decoder::inSpeech() { return ps_get_in_speech(native_->decoder) != 0; }
 
 std::vector<TimedWord> Decoder::words() {
   std::vector<TimedWord> words;
+  // The best-path pass that picks the words also computes the lattice's
+  // posteriors, so reading them costs one lookup a word.
+  logmath_t* logMath = ps_get_logmath(native_->decoder);
   for (ps_seg_t* segment = ps_seg_iter(native_->decoder); segment; segment = ps_seg_next(segment)) {
     const char* word = ps_seg_word(segment);
     if (!word || isFillerWord(word)) continue;
     int start = 0;
     int end = 0;
     ps_seg_frames(segment, &start, &end);
-    words.push_back({std::string(baseWord(word)), start, end + 1});
+    std::int32_t acoustic = 0;
+    std::int32_t language = 0;
+    std::int32_t backoff = 0;
+    double posterior = logmath_exp(logMath, ps_seg_prob(segment, &acoustic, &language, &backoff));
+    // Alternate pronunciations are summed in, which can overshoot a little.
+    words.push_back({std::string(baseWord(word)), start, end + 1, std::clamp(posterior, 0.0, 1.0)});
   }
   return words;
 }

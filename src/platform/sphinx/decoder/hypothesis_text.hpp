@@ -10,11 +10,14 @@
 
 namespace tolva::sphinx {
 
-// A recognised word with its frames (100 per second; end exclusive).
+// A recognised word with its frames (100 per second; end exclusive) and its
+// posterior probability in the word lattice (1 when there is no lattice: a
+// partial hypothesis, or a decoder without the best-path pass).
 struct TimedWord {
   std::string text;
   int startFrame = 0;
   int endFrame = 0;
+  double posterior = 1;
 };
 
 // Silences, noises and sentence marks: anything in <>, [] or ++.

@@ -13,4 +13,8 @@ namespace tolva::sphinx {
 // serialises calls touching the library's globals.
 std::unique_lock<std::mutex> enterLibrary();
 
+// Sends the library's error lines ("ERROR: ...", "FATAL: ...") to fd instead
+// of dropping them; for a helper process whose output is read by its parent.
+void forwardLibraryErrors(int fd);
+
 }  // namespace tolva::sphinx

@@ -21,6 +21,8 @@ struct ArchiveTools {
                                        std::int64_t maximumBytes, const std::function<void(std::int64_t)>& onBytes);
   void (*extractArchive)(const std::filesystem::path& archive, const std::filesystem::path& destination,
                          std::int64_t maximumBytes);
+  // SHA-256 of a file, lowercase hex; throws PlatformError.
+  std::string (*hashFile)(const std::filesystem::path& path);
 };
 
 // Called when an installation first needs the tools; may throw PlatformError.

@@ -23,16 +23,18 @@ std::int64_t totalArchiveBytes(const std::vector<CatalogEntry>& entries) {
 }
 
 ModelInstallRequest::ModelInstallRequest(StoreLayout layout, std::vector<CatalogEntry> entries,
-                                         ArchiveToolsProvider archiveTools)
+                                         ArchiveToolsProvider archiveTools, ModelLoadCheck loadCheck)
     : layout_(std::move(layout)),
       entries_(std::move(entries)),
       archiveTools_(std::move(archiveTools)),
+      loadCheck_(std::move(loadCheck)),
       progress_(totalArchiveBytes(entries_)) {}
 
 void ModelInstallRequest::downloadAndInstall() {
   std::int64_t before = 0;  // bytes of the entries already done
   for (const CatalogEntry& entry : entries_) {
-    installModel(layout_, entry, archiveTools_, [&](std::int64_t bytes) { progress_.setCompleted(before + bytes); });
+    installModel(layout_, entry, archiveTools_, loadCheck_,
+                 [&](std::int64_t bytes) { progress_.setCompleted(before + bytes); });
     // Also when another process did the download while this one waited.
     before = std::min(before + entry.size, progress_.totalUnitCount());
     progress_.setCompleted(before);

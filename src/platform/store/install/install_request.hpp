@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/speech.hpp"
-#include "platform/store/install/archive_tools.hpp"
 #include "platform/store/catalog/catalog_entry.hpp"
+#include "platform/store/install/archive_tools.hpp"
 #include "platform/store/state/store_layout.hpp"
 
 namespace tolva::store {
@@ -31,7 +31,8 @@ class ByteProgress final : public InstallProgress {
 class ModelInstallRequest final : public AssetInstallationRequest {
  public:
   // entries: the models to install, each one a download (not a system model).
-  ModelInstallRequest(StoreLayout layout, std::vector<CatalogEntry> entries, ArchiveToolsProvider archiveTools);
+  ModelInstallRequest(StoreLayout layout, std::vector<CatalogEntry> entries, ArchiveToolsProvider archiveTools,
+                      ModelLoadCheck loadCheck);
   const InstallProgress& progress() const override { return progress_; }
   // Installs every entry in order; throws PlatformError on the first failure.
   // Models installed before the failure stay installed.
@@ -41,6 +42,7 @@ class ModelInstallRequest final : public AssetInstallationRequest {
   StoreLayout layout_;
   std::vector<CatalogEntry> entries_;
   ArchiveToolsProvider archiveTools_;
+  ModelLoadCheck loadCheck_;
   ByteProgress progress_;
 };
 

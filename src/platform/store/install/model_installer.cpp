@@ -8,11 +8,11 @@
 
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
+#include "platform/store/install/staging_area.hpp"
 #include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
 #include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/reservations.hpp"
-#include "platform/store/install/staging_area.hpp"
 #include "platform/store/state/store_files.hpp"
 
 namespace tolva::store {
@@ -77,20 +77,28 @@ void moveIntoPlace(const StoreLayout& layout, const Locale& locale, const fs::pa
   syncDirectory(layout.models());
 }
 
-void unpack(const ArchiveTools& tools, const CatalogEntry& entry, const fs::path& archive, const fs::path& model) {
+ModelFiles absoluteFiles(const fs::path& model, const ModelFiles& relative) {
+  return {(model / relative.acousticModel).string(), (model / relative.languageModel).string(),
+          (model / relative.dictionary).string()};
+}
+
+void unpack(const ArchiveTools& tools, const ModelLoadCheck& loadCheck, const CatalogEntry& entry,
+            const fs::path& archive, const fs::path& model) {
   std::error_code error;
   fs::create_directory(model, error);
   if (error) throw PlatformError("cannot create " + model.string() + ": " + error.message());
   tools.extractArchive(archive, model, maximumUnpackedBytes(entry.size));
   fs::remove(archive, error);  // frees the space before the model moves in
   checkModelFiles(model, entry.files);
-  writeManifest(model, entry);
+  log("store.install.loadCheck", {{"locale", entry.locale.identifier()}});
+  loadCheck(absoluteFiles(model, entry.files));
+  writeManifest(model, entry, recordModelFiles(model, tools.hashFile));
 }
 
 }  // namespace
 
 void installModel(const StoreLayout& layout, const CatalogEntry& entry, const ArchiveToolsProvider& archiveTools,
-                  const std::function<void(std::int64_t)>& onBytes) {
+                  const ModelLoadCheck& loadCheck, const std::function<void(std::int64_t)>& onBytes) {
   if (entry.system) {
     if (systemModelPresent(entry.files)) return;
     throw PlatformError("the " + entry.locale.identifier() +
@@ -108,7 +116,7 @@ void installModel(const StoreLayout& layout, const CatalogEntry& entry, const Ar
   DownloadedArchive downloaded = tools.downloadArchive(entry.url, archive, entry.size, onBytes);
   verify(entry, downloaded);
   fs::path model = staging.path() / "model";
-  unpack(tools, entry, archive, model);
+  unpack(tools, loadCheck, entry, archive, model);
   moveIntoPlace(layout, entry.locale, model, staging);
   log("store.install.done", {{"locale", entry.locale.identifier()}, {"path", layout.modelDir(entry.locale).string()}});
 }

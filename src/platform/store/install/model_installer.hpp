@@ -4,14 +4,15 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/store/install/archive_tools.hpp"
 #include "platform/store/catalog/catalog_entry.hpp"
+#include "platform/store/install/archive_tools.hpp"
 #include "platform/store/state/store_layout.hpp"
 
 namespace tolva::store {
 
 // Downloads, verifies, unpacks and checks the entry's archive in a staging
-// directory and renames the model into models/<identifier>/ in one step.
+// directory, loads the model with loadCheck, records its files in the
+// manifest and renames the model into models/<identifier>/ in one step.
 // The locale must hold a reservation at that step: when it was released
 // meanwhile, the work is discarded and this throws.
 //
@@ -25,6 +26,6 @@ namespace tolva::store {
 // onBytes gets the downloaded byte count. Throws PlatformError saying what
 // went wrong; the store is then unchanged.
 void installModel(const StoreLayout& layout, const CatalogEntry& entry, const ArchiveToolsProvider& archiveTools,
-                  const std::function<void(std::int64_t)>& onBytes);
+                  const ModelLoadCheck& loadCheck, const std::function<void(std::int64_t)>& onBytes);
 
 }  // namespace tolva::store

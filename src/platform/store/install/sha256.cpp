@@ -1,6 +1,11 @@
 #include "platform/store/install/sha256.hpp"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/platform_error.hpp"
 
@@ -33,6 +38,26 @@ std::string Sha256::finishHex() {
     hex += hexDigits[digest[i] & 0x0f];
   }
   return hex;
+}
+
+std::string sha256OfFile(const std::filesystem::path& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) throw PlatformError("cannot read " + path.string() + ": " + std::strerror(errno));
+  Sha256 digest;
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      int error = errno;
+      close(fd);
+      throw PlatformError("cannot read " + path.string() + ": " + std::strerror(error));
+    }
+    if (got == 0) break;
+    digest.update(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return digest.finishHex();
 }
 
 }  // namespace tolva::store

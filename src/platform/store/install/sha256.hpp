@@ -3,6 +3,7 @@
 // archive downloads so that verifying it costs no second read.
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -25,5 +26,9 @@ class Sha256 {
  private:
   EVP_MD_CTX* context_;
 };
+
+// The digest of a whole file, in lowercase hex. Throws PlatformError naming
+// the file when it cannot be read.
+std::string sha256OfFile(const std::filesystem::path& path);
 
 }  // namespace tolva::store

@@ -52,7 +52,8 @@ bool isRetired(const fs::path& modelDir) {
 
 }  // namespace
 
-std::shared_ptr<StoreModelReadLease> StoreModelReadLease::acquire(const StoreLayout& layout, const Locale& locale) {
+std::shared_ptr<StoreModelReadLease> StoreModelReadLease::acquire(const StoreLayout& layout, const Locale& locale,
+                                                                  const FileHasher& hash) {
   fs::path modelDir = layout.modelDir(locale);
   int fd = openModelDir(modelDir);
   if (fd < 0) return nullptr;
@@ -61,12 +62,15 @@ std::shared_ptr<StoreModelReadLease> StoreModelReadLease::acquire(const StoreLay
     close(fd);
     return nullptr;
   }
-  std::optional<ModelFiles> files = readManifest(modelDir);
-  if (!files) {
+  std::optional<InstalledManifest> manifest = readInstalledManifest(modelDir);
+  if (!manifest) {
     close(fd);
     return nullptr;
   }
-  return std::shared_ptr<StoreModelReadLease>(new StoreModelReadLease(layout, locale, fd, std::move(*files)));
+  // Held before the check, so that a failing check lets go of the lock too.
+  std::shared_ptr<StoreModelReadLease> lease(new StoreModelReadLease(layout, locale, fd, std::move(manifest->files)));
+  verifyModelFiles(modelDir, manifest->records, hash);
+  return lease;
 }
 
 StoreModelReadLease::StoreModelReadLease(StoreLayout layout, Locale locale, int fd, ModelFiles files)

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "platform/store/model_store.hpp"
+#include "platform/store/state/model_file_records.hpp"
 #include "platform/store/state/store_layout.hpp"
 
 namespace tolva::store {
@@ -25,8 +26,10 @@ inline constexpr const char* retiredManifestName = "released.json";
 class StoreModelReadLease final : public ModelReadLease {
  public:
   // A hold on the locale's installed model: nothing when it is not installed
-  // (or was released while this looked).
-  static std::shared_ptr<StoreModelReadLease> acquire(const StoreLayout& layout, const Locale& locale);
+  // (or was released while this looked). Throws PlatformError when the files
+  // no longer match what was installed.
+  static std::shared_ptr<StoreModelReadLease> acquire(const StoreLayout& layout, const Locale& locale,
+                                                      const FileHasher& hash);
   ~StoreModelReadLease() override;
 
   const ModelFiles& files() const override { return files_; }
