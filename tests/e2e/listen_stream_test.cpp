@@ -174,7 +174,7 @@ TEST_F(ListenStream, StreamsThatAreNotAudioFailTheSessionWithAClearMessage) {
     SCOPED_TRACE(path);
     listen->send(start(path).dump());
     std::thread writer;
-    if (!garbage.empty()) writer = std::thread([&] { feedFifo(fifo, garbage); });
+    if (!garbage.empty()) writer = std::thread([this, &bytes = garbage] { feedFifo(fifo, bytes); });
     Json failure = listen->awaitEvent("error", 30s);
     if (writer.joinable()) writer.join();
     ASSERT_TRUE(failure.is_object());

@@ -17,6 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Never through a link at the lock's name, nor blocking on a FIFO there.
+int openLockFile(const fs::path& path, int flags) { return openStoreFile(path, flags | O_NONBLOCK); }
+
+}  // namespace
+
 // flock, restarted when a signal interrupts the wait.
 int lockFd(int fd, int operation) {
   int result;
@@ -25,11 +30,6 @@ int lockFd(int fd, int operation) {
   } while (result != 0 && errno == EINTR);
   return result;
 }
-
-// Never through a link at the lock's name, nor blocking on a FIFO there.
-int openLockFile(const fs::path& path, int flags) { return openStoreFile(path, flags | O_NONBLOCK); }
-
-}  // namespace
 
 FileLock FileLock::acquire(const fs::path& path) {
   makeDirectories(path.parent_path());  // its failure is the one to report

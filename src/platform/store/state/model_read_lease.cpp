@@ -27,15 +27,6 @@ int openModelDir(const fs::path& modelDir) {
   return open(modelDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-// flock, restarted when a signal interrupts the wait.
-int lockFd(int fd, int operation) {
-  int result;
-  do {
-    result = flock(fd, operation);
-  } while (result != 0 && errno == EINTR);
-  return result;
-}
-
 // Whether the open directory is still the one at modelDir: a remover may
 // have moved it between the open and the lock.
 bool stillAt(int fd, const fs::path& modelDir) {
