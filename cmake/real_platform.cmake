@@ -42,7 +42,7 @@ list(REMOVE_ITEM PULSE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/pulse/pu
 tolva_add_module(tolva-speech-pulse tolva_pulse src/platform/pulse/pulse_module.cpp
   SOURCES ${PULSE_SOURCES} LIBRARIES PkgConfig::PULSE)
 
-set(ARCHIVE_TOOL_SOURCES archive_download.cpp archive_extractor.cpp archive_tools.cpp sha256.cpp)
+set(ARCHIVE_TOOL_SOURCES archive_download.cpp archive_extractor.cpp archive_tools.cpp download_pace.cpp sha256.cpp)
 list(TRANSFORM ARCHIVE_TOOL_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/store/install/)
 tolva_add_module(tolva-speech-archive tolva_archive src/platform/store/install/archive_module.cpp
   SOURCES ${ARCHIVE_TOOL_SOURCES} LIBRARIES PkgConfig::CURL PkgConfig::ARCHIVE PkgConfig::CRYPTO)
@@ -57,6 +57,8 @@ target_link_libraries(tolva_store PUBLIC tolva_core)
 
 file(GLOB_RECURSE REAL_SOURCES CONFIGURE_DEPENDS src/platform/linux/*.cpp src/platform/sphinx/*.cpp)
 add_library(tolva_real STATIC ${REAL_SOURCES})
+# Engine files keep local constants of the same names: never one unity source.
+set_target_properties(tolva_real PROPERTIES UNITY_BUILD OFF)
 target_include_directories(tolva_real SYSTEM PUBLIC ${SPHINX_EXISTING_INCLUDE_DIRS})
 target_link_libraries(tolva_real PUBLIC tolva_core tolva_store ${SPHINX_LIBRARIES} ${CMAKE_DL_LIBS})
 

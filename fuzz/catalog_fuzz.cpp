@@ -1,7 +1,7 @@
 // Fuzz target: the catalog file parser. The input is the text of a catalog
 // file. parseCatalogFile throws CatalogError and nothing else, or gives
 // entries holding only what the store may use: a store identifier as the
-// locale, an https, http or file URL, a positive size, 64 lowercase hex
+// locale, an https, http or file URL, a positive size of at most 8 GiB, 64 lowercase hex
 // digits, and model paths that stay inside the archive. The same text is then
 // loaded as a file of a catalog directory: loading never throws, writes one
 // JSON log line for a refused file, keeps the built-in en_US first and finds
@@ -43,6 +43,7 @@ void checkEntry(const CatalogEntry& entry) {
   require(!entry.system, "a catalog file made a system entry");
   require(knownUrl(entry.url), [&] { return "an entry's URL is not https, http or file: " + entry.url; });
   require(entry.size > 0, "an entry's size is not positive");
+  require(entry.size <= store::maximumArchiveBytes, "an entry's size is above the largest model archive");
   require(isLowerHex(entry.sha256), "an entry's sha256 is not 64 lowercase hex digits");
   for (const auto* path : {&entry.files.acousticModel, &entry.files.languageModel, &entry.files.dictionary}) {
     require(staysInside(*path), [&] { return "an entry's model path leaves the archive: " + *path; });

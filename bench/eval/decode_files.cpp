@@ -7,7 +7,9 @@
 // usage: tolva-eval-decode --mode batch|dictation [--chunk-ms N] [name=value ...]
 //        tolva-eval-decode --print-settings [name=value ...]
 // Reads audio paths from standard input, one per line; writes one JSON line
-// per file: {"path","text","audioSec","cpuSec"} or {"path","error"}.
+// per file: {"path","text","audioSec","cpuSec"} or {"path","error"}. With
+// text=timed, "text" holds each final result's timed words, trimmed, the
+// results apart by " | " (bench/eval/write_text.cpp writes them again).
 
 #include <time.h>
 
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "decode_modes.hpp"
+#include "locale/trim.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
@@ -59,6 +62,18 @@ double processCpuSeconds() {
   return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
+// The results apart, for the written text made again from their words.
+std::string timedText(const tolva::bench::Decoded& decoded) {
+  std::string text;
+  for (const std::string& result : decoded.results) {
+    std::string_view words = tolva::trimWhitespaceAndNewlines(result);
+    if (words.empty()) continue;
+    if (!text.empty()) text += " | ";
+    text += words;
+  }
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +99,7 @@ int main(int argc, char** argv) {
     throw tolva::PlatformError("tolva-eval-decode installs no models");
   };
   auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(noDownloads, noInstalls), cache);
+  bool timed = settings.text.style == tolva::sphinx::TextStyle::timedWords;
   tolva::bench::FileDecoder decoder(*engine, arguments.mode == "dictation", arguments.chunkMs);
   for (std::string path; std::getline(std::cin, path);) {
     if (path.empty()) continue;
@@ -91,7 +107,7 @@ int main(int argc, char** argv) {
     try {
       double cpuBefore = processCpuSeconds();
       tolva::bench::Decoded decoded = decoder.decode(path);
-      line["text"] = decoded.text;
+      line["text"] = timed ? timedText(decoded) : decoded.text;
       line["audioSec"] = decoded.audioSeconds;
       line["cpuSec"] = processCpuSeconds() - cpuBefore;
     } catch (const std::exception& error) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "live/sources/analyzer_format_converter.hpp"
-#include "locale/trim.hpp"
 #include "live/sources/replay_source.hpp"
 #include "locale/speech_preset.hpp"
+#include "locale/trim.hpp"
 #include "platform/ffmpeg/ffmpeg_audio.hpp"
 #include "platform/platform_error.hpp"
 
@@ -20,15 +20,22 @@ class FileAudio final : public AudioSystem {
   std::unique_ptr<AudioConverter> makeConverter(const AudioFormat& from, const AudioFormat& to) override {
     return ffmpeg::makeConverter(from, to);
   }
-  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return nullptr; }
+  std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string&) override { return nullptr; }
+  std::vector<CaptureSource> captureSources() override { return {}; }
+  std::unique_ptr<AudioStream> openStream(const AudioStreamRequest&) override { return nullptr; }
 };
 
-std::string finalText(ResultChannel& results) {
+Decoded finalTexts(ResultChannel& results, double audioSeconds) {
+  Decoded decoded;
   std::string joined;
   while (std::optional<TranscriberResult> result = results.next()) {
-    if (result->isFinal) joined += result->text;
+    if (!result->isFinal) continue;
+    joined += result->text;
+    decoded.results.push_back(result->text);
   }
-  return std::string(trimWhitespaceAndNewlines(joined));
+  decoded.text = std::string(trimWhitespaceAndNewlines(joined));
+  decoded.audioSeconds = audioSeconds;
+  return decoded;
 }
 
 }  // namespace
@@ -42,7 +49,7 @@ Decoded FileDecoder::decodeBatch(const std::string& path) {
   auto analyzer = engine_.makeAnalyzer({transcriber});
   std::optional<double> last = analyzer->analyzeSequence(*file);
   analyzer->finalizeAndFinishThroughEndOfInput();
-  return {finalText(*transcriber->results()), last.value_or(0)};
+  return finalTexts(*transcriber->results(), last.value_or(0));
 }
 
 // Chunks as the replay feed cuts them, converted to the analyzer's format.
@@ -72,7 +79,7 @@ Decoded FileDecoder::decodeDictation(const std::string& path) {
   }
   input->finish();
   analyzer->finalizeAndFinishThroughEndOfInput();
-  return {finalText(*transcriber->results()), static_cast<double>(position) / format.sampleRate};
+  return finalTexts(*transcriber->results(), static_cast<double>(position) / format.sampleRate);
 }
 
 }  // namespace tolva::bench

@@ -5,13 +5,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/speech.hpp"
 
 namespace tolva::bench {
 
 struct Decoded {
-  std::string text;  // the final results' texts, joined and trimmed
+  std::string text;                  // the final results' texts, joined and trimmed
+  std::vector<std::string> results;  // each final result's text
   double audioSeconds = 0;
 };
 

@@ -22,7 +22,9 @@ PEER = "pocketsphinx_continuous"
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # Where the code that turns audio into words lives.
 DECODING_SOURCES = ["src/platform", "src/live/sources/analyzer_format_converter.cpp", "src/live/sources/replay_source.cpp",
-                    "bench/eval"]
+                    "bench/eval", "src/text"]
+# Timed words do not depend on how text is written from them.
+WRITING_SOURCES = ("src/text/", "bench/eval/write_text.cpp")
 
 
 def file_digest(path):
@@ -38,7 +40,7 @@ def which(program):
     raise SystemExit(f"{program} is not installed")
 
 
-def source_files():
+def source_files(writing=True):
     for entry in DECODING_SOURCES:
         path = os.path.join(REPO, entry)
         if os.path.isfile(path):
@@ -46,15 +48,18 @@ def source_files():
             continue
         for directory, _, names in sorted(os.walk(path)):
             for name in sorted(names):
-                if name.endswith((".cpp", ".hpp")):
-                    yield os.path.join(directory, name)
+                path = os.path.join(directory, name)
+                if name.endswith((".cpp", ".hpp")) and (writing or not os.path.relpath(path, REPO).startswith(
+                        WRITING_SOURCES)):
+                    yield path
 
 
-def sources_digest(tool):
-    """Digest of the decoding sources; exits when the tool is older than one."""
+def sources_digest(tool, writing=True):
+    """Digest of the decoding sources (without those that write text from
+    words, when `writing` is false); exits when the tool is older than one."""
     digest = hashlib.sha1()
     built = os.path.getmtime(tool)
-    for path in source_files():
+    for path in source_files(writing):
         if os.path.getmtime(path) > built:
             raise SystemExit(f"{tool} is older than {os.path.relpath(path, REPO)}: build it first")
         digest.update(os.path.relpath(path, REPO).encode() + b"\0" + open(path, "rb").read())
@@ -81,8 +86,9 @@ class Runner:
     @classmethod
     def ours(cls, label, tool, mode, chunk_ms, settings, env):
         command = [tool, "--mode", mode, "--chunk-ms", str(chunk_ms), *settings]
-        identity = [sources_digest(tool), mode, str(chunk_ms if mode == "dictation" else 0),
-                    *effective_settings(tool, settings)]
+        effective = effective_settings(tool, settings)
+        identity = [sources_digest(tool, writing="text=timed" not in effective), mode,
+                    str(chunk_ms if mode == "dictation" else 0), *effective]
         return cls(label, command, identity, False, env)
 
     @classmethod

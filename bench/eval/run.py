@@ -4,13 +4,15 @@ as one markdown table: a row per set, a column per way of decoding
 (transcribe; listen replay fed in chunks of 100 ms and of 20 ms; the peer
 pocketsphinx_continuous). Each cell: WER (errors/words) [95% bootstrap
 interval over utterances]. A second table gives ours minus the peer with a
-paired interval, a third the CPU time per second of audio.
+paired interval, a third the CPU time per second of audio. With --written,
+also the written-text score (written.py) of our columns, raw and formatted.
 
 Needs a build with -DTOLVA_BENCH=ON (tolva-eval-decode); with --check, also
 the shipped binary. Audio and decoded texts are cached in the work directory.
 
 usage: bench/eval/run.py [--build DIR] [--work DIR] [--jobs N] [--dev]
                          [--limit N] [--sets REGEX] [--columns LIST] [--check]
+                         [--written [PAUSES]]
                          [name=value ...]
 Settings words (name=value, see bench/eval/settings_arguments.hpp) replace
 the shipped defaults in our columns.
@@ -28,6 +30,7 @@ import decoding  # noqa: E402
 import fidelity  # noqa: E402
 import scoring  # noqa: E402
 import sets as eval_sets  # noqa: E402
+import written  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(HERE))
 COLUMNS = {
@@ -55,6 +58,9 @@ def parse_arguments():
                         help="comma-separated: transcribe, listen100, listen20, peer")
     parser.add_argument("--check", action="store_true",
                         help="first check that tolva-eval-decode gives the shipped binary's words")
+    parser.add_argument("--written", nargs="?", const="", default=None, metavar="PAUSES",
+                        help="also the written-text table; our columns then score the raw words. PAUSES: "
+                             "comma-separated sentence pauses in seconds to try (default: the shipped one)")
     parser.add_argument("settings", nargs="*", help="name=value settings for our columns")
     return parser.parse_args()
 
@@ -113,9 +119,16 @@ def main():
     os.makedirs(work, exist_ok=True)
     halves = ("dev", "test") if args.dev else ("test",)
     started = time.monotonic()
-    all_sets = eval_sets.build_sets(work, halves=halves, limit=args.limit, jobs=args.jobs)
+    # Degraded copies only for the sets asked for.
+    degradations = [d for d in eval_sets.DEGRADATIONS
+                    if not args.sets or any(re.search(args.sets, f"{half} {d}") for half in halves)]
+    all_sets = eval_sets.build_sets(work, halves=halves, degradations=degradations, limit=args.limit,
+                                    jobs=args.jobs)
     progress(f"sets ready after {time.monotonic() - started:.0f} s")
     chosen_sets = [s for name, s in all_sets.items() if not args.sets or re.search(args.sets, name)]
+    if args.written is not None:
+        # One decoding gives the words with their times; the texts are written from them.
+        args.settings = [*args.settings, "text=timed"]
     with tempfile.TemporaryDirectory() as data_home:
         env = dict(os.environ, XDG_DATA_HOME=data_home)
         if args.check:
@@ -129,10 +142,15 @@ def main():
             progress(f"{runner.label}: {len(paths)} files after {time.monotonic() - started:.0f} s")
             for s in chosen_sets:
                 decoded[(s.name, runner.label)] = {u.key: by_path[u.wav] for u in s.utterances}
-                texts[(s.name, runner.label)] = {u.key: by_path[u.wav].text for u in s.utterances}
+                texts[(s.name, runner.label)] = {u.key: written.raw_text(by_path[u.wav].text) if runner.label != "peer"
+                                                 and args.written is not None else by_path[u.wav].text
+                                                 for u in s.utterances}
     if args.settings:
         print("Settings over the shipped defaults: " + " ".join(args.settings) + "\n")
     print_tables(chosen_sets, columns, texts, decoded)
+    if args.written is not None:
+        for pause in [p for p in args.written.split(",") if p] or [None]:
+            written.print_tables(chosen_sets, columns, decoded, args.build, [f"text.pause={pause}"] if pause else [])
 
 
 if __name__ == "__main__":

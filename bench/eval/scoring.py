@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from sphinx_wer import word_errors  # noqa: E402,F401  (word-level edit distance)
 
 # Spellings of one spoken word; both sides are mapped to the right-hand form.
-SPOKEN_FORMS = {"mr": "mister", "mrs": "missus", "dr": "doctor", "ok": "okay"}
+SPOKEN_FORMS = {"mr": "mister", "mrs": "missus", "dr": "doctor", "ok": "okay", "pm": "p m"}
 
 ONES = ("zero one two three four five six seven eight nine ten eleven twelve thirteen fourteen fifteen sixteen "
         "seventeen eighteen nineteen").split()
@@ -29,18 +29,43 @@ def number_words(n):
     return [str(n)]
 
 
+ORDINAL_ENDINGS = {"one": "first", "two": "second", "three": "third", "five": "fifth", "eight": "eighth",
+                   "nine": "ninth", "twelve": "twelfth"}
+
+
+def ordinal_words(n):
+    words = number_words(n)
+    last = words[-1]
+    words[-1] = ORDINAL_ENDINGS.get(last) or (last[:-1] + "ieth" if last.endswith("y") else last + "th")
+    return words
+
+
+def spoken_forms(text):
+    """Written amounts as they are said: $5.50 -> 5 dollars and 50 cents,
+    15% -> 15 percent, 21st -> twenty first, 4 PM -> 4 p m."""
+    def money(match):
+        dollars, cents = match.group(1).replace(",", ""), match.group(2)
+        said = dollars + (" dollar" if dollars == "1" else " dollars")
+        return said + (f" and {int(cents)} cents" if cents else "")
+
+    text = re.sub(r"\$([\d,]+)(?:\.(\d\d))?", money, text)
+    text = re.sub(r"(\d)%", r"\1 percent", text)
+    text = re.sub(r"\b(\d+)(?:st|nd|rd|th)\b", lambda m: " ".join(ordinal_words(int(m.group(1)))), text)
+    return re.sub(r"\b([AP])M\b", lambda m: m.group(1).lower() + " m", text)
+
+
 def normalise(text):
     """Lower-case words without punctuation; numbers as words; one spelling
     per spoken word (mr and mister count as the same word)."""
     words = []
-    for token in re.findall(r"[a-z0-9']+", text.lower().replace(",", "")):
+    for token in re.findall(r"[a-z0-9']+", spoken_forms(text).lower().replace(",", "")):
         token = token.strip("'")
         if not token:
             continue
         if token.isdigit():
             words.extend(number_words(int(token)))
         else:
-            words.append(SPOKEN_FORMS.get(token, token))
+            words.extend(SPOKEN_FORMS.get(token, token).split())
     return words
 
 

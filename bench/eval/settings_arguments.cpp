@@ -86,7 +86,21 @@ struct Decoders {
 constexpr Decoders decoders[] = {{"batch.", &SphinxSettings::wholeUtterance},
                                  {"dictation.", &SphinxSettings::streaming}};
 
+std::string textStyleName(const std::optional<sphinx::TextStyle>& style) {
+  if (!style) return "environment";
+  if (*style == sphinx::TextStyle::raw) return "raw";
+  return *style == sphinx::TextStyle::formatted ? "formatted" : "timed";
+}
+
+std::optional<sphinx::TextStyle> parseTextStyle(std::string_view text) {
+  if (text == "timed") return sphinx::TextStyle::timedWords;
+  if (std::optional<sphinx::TextStyle> style = sphinx::parseTextStyle(text)) return style;
+  throw std::invalid_argument("not raw, formatted or timed");
+}
+
 void applyWord(std::string_view name, std::string_view value, SphinxSettings& settings) {
+  if (name == "text") return void(settings.text.style = parseTextStyle(value));
+  if (name == "text.pause") return void(settings.text.written.sentencePauseSeconds = parseNumber<double>(value));
   if (name == "splitter.lead") return void(settings.splitter.leadFrames = parseNumber<std::size_t>(value));
   if (name == "splitter.max") return void(settings.splitter.maxFrames = parseNumber<std::size_t>(value));
   for (const Decoders& decoder : decoders) {
@@ -123,6 +137,8 @@ std::vector<std::string> settingWords(const SphinxSettings& settings) {
   }
   words.push_back("splitter.lead=" + std::to_string(settings.splitter.leadFrames));
   words.push_back("splitter.max=" + std::to_string(settings.splitter.maxFrames));
+  words.push_back("text=" + textStyleName(settings.text.style));
+  words.push_back("text.pause=" + sphinx::optionNumber(settings.text.written.sentencePauseSeconds));
   return words;
 }
 

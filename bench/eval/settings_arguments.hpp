@@ -6,6 +6,9 @@
 // bestpath (yes/no), beam, wbeam, pbeam, lw, wip, maxhmmpf, and the voice
 // activity detector's vad.threshold, vad.start, vad.before, vad.end (frames).
 // Splitter names: splitter.lead, splitter.max (frames).
+// Result text: text=raw|formatted|timed (timed: each word with its frames,
+// results apart by " | "; unset, the environment's style), text.pause
+// (seconds of pause that end a sentence).
 
 #include <string>
 #include <vector>

@@ -9,6 +9,7 @@
 #include "app/standard_streams.hpp"
 #include "app/usage.hpp"
 #include "commands/commands.hpp"
+#include "locale/locale.hpp"
 #include "output/emit.hpp"
 #include "output/fd_write.hpp"
 #include "platform/platform_error.hpp"
@@ -50,6 +51,8 @@ void dispatch(const std::vector<std::string>& arguments, const PlatformProvider&
     if (const auto* problem = std::get_if<std::string>(&options)) fail("usage", *problem);
     cmdTranscribe(platform, arguments[1], parseFlag(arguments, "--locale").value_or("de-DE"),
                   hasFlag(arguments, "--auto-install"), std::get<TranscribeOptions>(options));
+  } else if (subcommand == "devices") {
+    cmdDevices(platform);
   } else if (subcommand == "listen") {
     runListen(platform());
   } else {
@@ -63,6 +66,7 @@ void run(int argc, char** argv, const PlatformProvider& platform) {
   recordProcessStart();
   openClosedStandardStreams();
   setArgs(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+  prepareLocaleData();
   // A parent that closed its end of a pipe must not kill us mid-write.
   std::signal(SIGPIPE, SIG_IGN);
   if (args().empty()) {

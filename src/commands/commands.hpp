@@ -15,6 +15,7 @@ void cmdInstall(const PlatformProvider& platform, const std::string& localeId);
 void cmdRelease(const PlatformProvider& platform, const std::string& localeId);
 void cmdTranscribe(const PlatformProvider& platform, const std::string& path, const std::string& localeId,
                    bool autoInstall, const TranscribeOptions& options = {});
+void cmdDevices(const PlatformProvider& platform);
 [[noreturn]] void runListen(Platform& platform);
 
 }  // namespace tolva

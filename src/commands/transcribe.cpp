@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
 
+#include "app/path_name.hpp"
 #include "commands/command_support.hpp"
 #include "commands/commands.hpp"
 #include "commands/result_collector.hpp"
@@ -27,13 +27,6 @@ namespace {
 bool fileSystemEntryExists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
-}
-
-// The last path component, as a file URL names it: trailing slashes ignored.
-std::string lastPathComponent(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (path == "/") return path;
-  return std::filesystem::path(path).filename().string();
 }
 
 std::string joined(const std::vector<std::string>& values, const std::string& separator) {

@@ -53,10 +53,21 @@ class Channel {
     if (!values_.empty()) {
       T value = std::move(values_.front());
       values_.pop_front();
+      if (values_.empty()) {
+        lock.unlock();
+        changed_.notify_all();  // for waitUntilDrained
+      }
       return value;
     }
     if (finished_ && error_) std::rethrow_exception(error_);
     return std::nullopt;
+  }
+
+  // Blocks until the consumer has taken every queued value, or `stop` is
+  // requested first; true when nothing is queued.
+  bool waitUntilDrained(std::stop_token stop = {}) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait(lock, stop, [&] { return values_.empty(); });
   }
 
   bool isFinished() const {

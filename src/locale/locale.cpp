@@ -71,4 +71,6 @@ std::string lowercased(std::string_view text) {
   return out;
 }
 
+void prepareLocaleData() { icu::Locale::getRoot(); }
+
 }  // namespace tolva

@@ -39,4 +39,9 @@ bool sameLocale(const Locale& a, const Locale& b);
 // ASCII and Unicode default lowercasing of UTF-8 text (ICU).
 std::string lowercased(std::string_view text);
 
+// Builds ICU's cache of common locales. ICU does it on first use behind
+// atomics of its own, which ThreadSanitizer cannot see in an uninstrumented
+// library; called once before any thread starts, the first use is never racy.
+void prepareLocaleData();
+
 }  // namespace tolva

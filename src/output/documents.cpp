@@ -109,4 +109,17 @@ JsonValue toJson(const ReleaseOut& out) {
   };
 }
 
+// {"sources":[{"channels":1,"default":true,"description":"…","monitor":false,
+//   "name":"alsa_input.usb-mic","rate":48000}, …]}
+JsonValue toJson(const CaptureSourceOut& out) {
+  return JsonObject{{"name", out.name},         {"description", out.description}, {"rate", out.rate},
+                    {"channels", out.channels}, {"default", out.isDefault},       {"monitor", out.monitor}};
+}
+
+JsonValue toJson(const DevicesOut& out) {
+  JsonArray sources;
+  for (const auto& source : out.sources) sources.push_back(toJson(source));
+  return JsonObject{{"sources", std::move(sources)}};
+}
+
 }  // namespace tolva

@@ -87,6 +87,20 @@ struct InstallOut {
   std::int64_t maximumReservedLocales = 0;
 };
 
+// One capture source in the document of `devices`.
+struct CaptureSourceOut {
+  std::string name;
+  std::string description;
+  std::int64_t rate = 0;
+  std::int64_t channels = 0;
+  bool isDefault = false;  // key "default"
+  bool monitor = false;
+};
+
+struct DevicesOut {
+  std::vector<CaptureSourceOut> sources;
+};
+
 struct ReleaseOut {
   std::string locale;
   std::string resolvedLocale;
@@ -106,5 +120,7 @@ JsonValue toJson(const TranscriptionOut& out);
 JsonValue toJson(const ProbeOut& out);
 JsonValue toJson(const InstallOut& out);
 JsonValue toJson(const ReleaseOut& out);
+JsonValue toJson(const CaptureSourceOut& out);
+JsonValue toJson(const DevicesOut& out);
 
 }  // namespace tolva

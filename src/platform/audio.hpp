@@ -75,7 +75,55 @@ class AudioConverter {
   virtual void convert(PcmBuffer& output, const ConverterInputBlock& input) = 0;
 };
 
-// Microphone capture from the default input device.
+// One capture source of the sound server.
+struct CaptureSource {
+  std::string name;         // as `pactl list short sources` prints it
+  std::string description;  // the server's human-readable name
+  AudioFormat format;       // float32 at the source's own rate and channels
+  bool monitor = false;     // records what an output plays, not a microphone
+  bool isDefault = false;   // what a capture without a named source records from
+};
+
+// The sample layout of a stream that carries raw PCM, without a container.
+enum class RawSampleFormat { s16le, f32le };
+
+struct RawPcmFormat {
+  RawSampleFormat sampleFormat = RawSampleFormat::s16le;
+  std::int64_t rate = 0;
+  std::int64_t channels = 0;
+
+  bool operator==(const RawPcmFormat&) const = default;
+};
+
+// Audio read as it arrives from a FIFO or any readable file, in a container
+// FFmpeg can demux, or as raw PCM when `raw` says how it is laid out.
+struct AudioStreamRequest {
+  std::string path;
+  std::optional<RawPcmFormat> raw;
+
+  bool operator==(const AudioStreamRequest&) const = default;
+};
+
+// An open audio stream.
+// Thread contract: open and read from one thread at a time; cancel from any
+// thread, at any time, and more than once.
+class AudioStream {
+ public:
+  virtual ~AudioStream() = default;
+  // Blocks until the stream's header has been read and returns the format
+  // buffers are read in (deinterleaved float at the stream's own rate and
+  // channels). Nothing when the stream ended, or was cancelled, before any
+  // audio. Throws when the bytes are not audio that can be decoded.
+  virtual std::optional<AudioFormat> open() = 0;
+  // Blocks until decoded audio is at hand and reads up to the buffer's
+  // capacity of it, setting frameLength; 0 at the end of the stream or after
+  // cancel. Throws on a read or decoding error.
+  virtual void read(PcmBuffer& buffer) = 0;
+  // Ends a blocked open or read at once; later calls find the stream ended.
+  virtual void cancel() = 0;
+};
+
+// Microphone capture from an input device.
 // Thread contract: the control calls (installTap ... removeConfigurationObserver)
 // come from one thread at a time. The tap block runs on the engine's capture
 // thread; configuration-change callbacks on whatever thread posts them. Both
@@ -111,8 +159,16 @@ class AudioSystem {
   virtual std::unique_ptr<AudioFile> openFile(const std::string& path) = 0;
   // A converter between the two formats, or nullptr when none can be built.
   virtual std::unique_ptr<AudioConverter> makeConverter(const AudioFormat& from, const AudioFormat& to) = 0;
-  // A capture engine; nothing is opened until it is used.
-  virtual std::unique_ptr<CaptureEngine> makeCaptureEngine() = 0;
+  // A capture engine recording from the source named `device`, or, when it
+  // is empty, from the one the sound server's own settings pick; nothing is
+  // opened until it is used. An unknown source fails inputFormat and start.
+  virtual std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string& device) = 0;
+  // The capture sources, sorted by name. Throws when the sound server cannot
+  // be reached.
+  virtual std::vector<CaptureSource> captureSources() = 0;
+  // Opens a stream for reading without waiting for a writer; throws when the
+  // path cannot be opened or is not a file or FIFO.
+  virtual std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request) = 0;
 };
 
 }  // namespace tolva

@@ -122,7 +122,15 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
   Served dotDot = withItem("dotdot.tar.gz", ArchiveItem::file("en-gb/../../escaped", "outside"));
   using Type = ArchiveItem::Type;
   Served symlink = withItem("symlink.tar.gz", ArchiveItem::link(Type::symlink, "en-gb/link", "/etc/passwd"));
-  Served hardlink = withItem("hardlink.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/dict"));
+  Served hardlinkOut = withItem("hardlink.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/../../x"));
+  Served hardlinkAbsolute =
+      withItem("hardlink-abs.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "/etc/passwd"));
+  Served hardlinkAhead =
+      withItem("hardlink-ahead.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/dict"));
+  Served hardlinkToDir =
+      withItem("hardlink-dir.tar.gz", ArchiveItem::link(Type::hardlink, "en-gb/hard", "en-gb/acoustic"));
+  fs::path fifo = served() / "fifo.tar.gz";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   const std::string absoluteName = (temp.path() / "absolute-escaped").string();
   Served absolute = withItem("absolute.tar.gz", ArchiveItem::file(absoluteName, "outside"));
   // 100 GiB of apparent size in a few hundred bytes.
@@ -155,8 +163,18 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
        "entry '" + absoluteName + "' was refused: its path is absolute"},
       {"symlink entry", fileUrl(symlink.archive), symlink.size, symlink.sha256,
        "entry 'en-gb/link' was refused: it is a symbolic link"},
-      {"hard link entry", fileUrl(hardlink.archive), hardlink.size, hardlink.sha256,
-       "entry 'en-gb/hard' was refused: it is a hard link"},
+      {"hard link leaving the archive", fileUrl(hardlinkOut.archive), hardlinkOut.size, hardlinkOut.sha256,
+       "entry 'en-gb/hard' was refused: its link target leaves the archive root"},
+      {"hard link to an absolute path", fileUrl(hardlinkAbsolute.archive), hardlinkAbsolute.size,
+       hardlinkAbsolute.sha256, "entry 'en-gb/hard' was refused: its link target is absolute"},
+      {"hard link to a later file", fileUrl(hardlinkAhead.archive), hardlinkAhead.size, hardlinkAhead.sha256,
+       "entry 'en-gb/hard' was refused: its link target is not a file unpacked before it"},
+      {"hard link to a directory", fileUrl(hardlinkToDir.archive), hardlinkToDir.size, hardlinkToDir.sha256,
+       "entry 'en-gb/hard' was refused: its link target is not a file unpacked before it"},
+      {"FIFO as the source", fileUrl(fifo), good.size, good.sha256,
+       "download of " + fileUrl(fifo) + " failed: " + fifo.string() + " is not a regular file"},
+      {"character device as the source", "file:///dev/zero", good.size, good.sha256,
+       "download of file:///dev/zero failed: /dev/zero is not a regular file"},
       {"sparse entry of 100 GiB", fileUrl(sparse.archive), sparse.size, sparse.sha256,
        "entry 'en-gb/huge' was refused: the archive unpacks to more data than a model can hold"},
       {"model file missing", fileUrl(noDictionary.archive), noDictionary.size, noDictionary.sha256,
@@ -186,6 +204,30 @@ TEST_F(ModelStoreInstallTest, FailedInstallsSayWhyAndLeaveTheStoreUnchanged) {
   EXPECT_FALSE(fs::exists(absoluteName));
 }
 
+// Hard links between the archive's own files, and an inner ".." that stays
+// inside, are what ordinary archivers write: such an archive installs.
+TEST_F(ModelStoreInstallTest, HardLinksAndInnerDotDotThatStayInsideInstall) {
+  using Type = ArchiveItem::Type;
+  auto items = tinyModelItems("en-gb");
+  items.back().name = "en-gb/acoustic/../dict.orig";  // lands in en-gb/
+  items.push_back(ArchiveItem::link(Type::hardlink, "en-gb/x/../dict", "en-gb/acoustic/../dict.orig"));
+  items.push_back(ArchiveItem::link(Type::hardlink, "en-gb/acoustic/means.copy", "en-gb/acoustic/means"));
+  Served archive = makeArchive("links.tar.gz", items);
+  catalogEnglishGb(fileUrl(archive.archive), archive.size, archive.sha256);
+  auto store = makeModelStore();
+  ASSERT_TRUE(store->reserve(Locale("en_GB")));
+  installWithSampler(*store);
+
+  auto model = store->installedModel(Locale("en_GB"));
+  ASSERT_TRUE(model);
+  fs::path root = storeRoot() / "models" / "en_GB" / "en-gb";
+  EXPECT_EQ(readFile(model->dictionary), "hello HH AH L OW\n");
+  EXPECT_TRUE(fs::equivalent(root / "dict", root / "dict.orig"));
+  EXPECT_TRUE(fs::equivalent(root / "acoustic" / "means", root / "acoustic" / "means.copy"));
+  EXPECT_FALSE(fs::exists(root / "x")) << "a directory only named on the way is not made";
+  EXPECT_TRUE(fs::is_empty(storeRoot() / "staging"));
+}
+
 TEST_F(ModelStoreInstallTest, HttpErrorIsCurlsDescription) {
   LoopbackHttpServer server(served().parent_path(), temp.path() / "http.log");
   ASSERT_TRUE(server.running());
@@ -198,6 +240,44 @@ TEST_F(ModelStoreInstallTest, HttpErrorIsCurlsDescription) {
   } catch (const PlatformError& error) {
     EXPECT_EQ(std::string(error.what()),
               "download of " + server.url("absent.tar.gz") + " failed: The requested URL returned error: 404");
+  }
+}
+
+// A trickle ends at the rate floor or at the deadline of the whole download,
+// and the detail names both limits. The limits are shortened for the test;
+// the server's pace misses each by a wide margin.
+TEST_F(ModelStoreInstallTest, SlowDownloadsEndAtTheFloorOrTheDeadlineNamingBoth) {
+  EXPECT_EQ(DownloadLimits{}.deadline(std::int64_t{1} << 20), std::chrono::seconds(1024 + 60));
+  fs::create_directories(served());
+  std::ofstream(served() / "slow.bin") << noise(4096, 7);
+  LoopbackHttpServer server(served(), temp.path() / "http.log", 400);  // a 1 KiB piece every 2.56 s
+  ASSERT_TRUE(server.running());
+  struct Case {
+    std::string name;
+    DownloadLimits limits;
+    std::string expected;
+  };
+  const std::vector<Case> cases{
+      {"below the floor",
+       {1024, std::chrono::seconds(2), std::chrono::seconds(60)},
+       "below its floor (floor 1024 bytes/s averaged over 2 s; deadline 64 s for the catalog's size at that floor)"},
+      {"past the deadline",
+       {1024, std::chrono::seconds(60), std::chrono::seconds(0)},
+       "did not finish within its deadline (floor 1024 bytes/s averaged over 60 s; deadline 4 s for the catalog's "
+       "size at that floor)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::path destination = temp.path() / ("download-" + std::to_string(&c - cases.data()));
+    try {
+      downloadArchive(
+          server.url("slow.bin"), destination, 4096, [](std::int64_t) {}, c.limits);
+      ADD_FAILURE() << "downloaded";
+    } catch (const PlatformError& error) {
+      std::string detail = error.what();
+      EXPECT_EQ(detail.rfind("download of " + server.url("slow.bin") + " failed: ", 0), 0u) << detail;
+      EXPECT_NE(detail.find(c.expected), std::string::npos) << detail;
+    }
   }
 }
 
@@ -239,9 +319,10 @@ TEST_F(ModelStoreInstallTest, ConcurrentInstallsInTwoProcessesDownloadOnce) {
 // removes the staging directory, and a new install succeeds.
 TEST_F(ModelStoreInstallTest, KilledInstallLeavesNothingBehind) {
   Served archive = makeArchive("en-gb.tar.gz", tinyModelItems("en-gb"));
-  fs::path fifo = temp.path() / "slow-archive";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  catalogEnglishGb(fileUrl(fifo), archive.size, archive.sha256);
+  // 2 KiB/s: the download would take half an hour; the child dies early in it.
+  LoopbackHttpServer server(served(), temp.path() / "http.log", 2048);
+  ASSERT_TRUE(server.running());
+  catalogEnglishGb(server.url("en-gb.tar.gz"), archive.size, archive.sha256);
   auto before = storeContents();
 
   pid_t child = fork();
@@ -255,17 +336,12 @@ TEST_F(ModelStoreInstallTest, KilledInstallLeavesNothingBehind) {
     _exit(0);
   }
   {
-    // Half the archive, then the writer waits: the child is stuck mid-download.
-    int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_GE(writer, 0);
-    std::string half = readFile(archive.archive).substr(0, static_cast<std::size_t>(archive.size / 2));
-    ASSERT_EQ(write(writer, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+    ASSERT_TRUE(waitForDownloadUnderWay(storeRoot()));
     auto store = makeModelStore();
     EXPECT_EQ(store->status(modules({"en_GB"})), AssetStatus::downloading);
     EXPECT_FALSE(fs::is_empty(storeRoot() / "staging")) << "a live install's staging directory stays";
     kill(child, SIGKILL);
     ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    close(writer);
   }
 
   auto store = makeModelStore();

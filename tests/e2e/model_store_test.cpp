@@ -81,6 +81,10 @@ TEST_F(ModelStoreTest, CatalogReadsEveryDataDirAndSkipsMalformedFiles) {
                "[" + entryFor("es-ES") + "," + modelCatalogEntry("nl-NL", "ftp://x.invalid/a", 1, zeros) + "]");
   writeCatalog("bad-path.json", modelCatalogEntry("nl-NL", "https://x.invalid/a", 1, zeros, "../outside"));
   writeCatalog("bad-size.json", modelCatalogEntry("nl-NL", "https://x.invalid/a", -5, zeros));
+  writeCatalog("bad-size-huge.json", modelCatalogEntry("nl-NL", "file:///dev/zero", std::int64_t{1} << 62, zeros));
+  writeCatalog("bad-size-over-8g.json",
+               modelCatalogEntry("nl-NL", "https://x.invalid/a", (std::int64_t{8} << 30) + 1, zeros));
+  writeCatalog("size-8g.json", modelCatalogEntry("sv-SE", "https://x.invalid/a", std::int64_t{8} << 30, zeros));
   writeCatalog("bad-top.json", "42");
   writeCatalog("bad-no-language.json", entryFor("und-FR"));
   writeCatalog("bad-no-language-2.json", entryFor("-deDE"));
@@ -89,7 +93,7 @@ TEST_F(ModelStoreTest, CatalogReadsEveryDataDirAndSkipsMalformedFiles) {
 
   auto store = makeModelStore();
   EXPECT_EQ(identifiers(store->supportedLocales()),
-            (std::vector<std::string>{"en_US", "fr_FR", "it_IT", "de_DE", "pt_PT"}));
+            (std::vector<std::string>{"en_US", "fr_FR", "it_IT", "de_DE", "sv_SE", "pt_PT"}));
   EXPECT_EQ(identifiers(store->installedLocales()), std::vector<std::string>{"en_US"});
   EXPECT_EQ(store->status(modules({"pt_PT"})), AssetStatus::supported);
   EXPECT_EQ(store->status(modules({"es_ES"})), AssetStatus::unsupported);

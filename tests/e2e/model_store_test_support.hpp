@@ -315,31 +315,41 @@ inline bool accepts(int port) {
 }
 
 // python3's http.server, but sending each file in 1 KiB pieces at a given
-// rate, so that a download takes long enough to be interrupted.
+// rate (0: at once), so that a download takes long enough to be interrupted;
+// with a gate path, it stops halfway through a file until that path exists.
 inline constexpr const char* throttledServerScript = R"(
-import functools, http.server, sys, time
+import functools, http.server, os, sys, time
 port, directory, rate = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
+gate = sys.argv[4] if len(sys.argv) > 4 else ""
 class Handler(http.server.SimpleHTTPRequestHandler):
     def copyfile(self, source, destination):
+        size, sent = os.fstat(source.fileno()).st_size, 0
         while data := source.read(1024):
             destination.write(data)
             destination.flush()
-            time.sleep(len(data) / rate)
+            sent += len(data)
+            if rate > 0:
+                time.sleep(len(data) / rate)
+            while gate and sent >= size // 2 and not os.path.exists(gate):
+                time.sleep(0.01)
 handler = functools.partial(Handler, directory=directory)
 http.server.ThreadingHTTPServer(("127.0.0.1", port), handler).serve_forever()
 )";
 
 // Serves a directory on 127.0.0.1 until the object goes; its request log
-// counts the downloads. With bytesPerSecond, files trickle out at that rate.
+// counts the downloads. With bytesPerSecond, files trickle out at that rate;
+// with a gate, each stops halfway until the gate path exists.
 class LoopbackHttpServer {
  public:
-  LoopbackHttpServer(const fs::path& dir, const fs::path& log, std::int64_t bytesPerSecond = 0)
+  LoopbackHttpServer(const fs::path& dir, const fs::path& log, std::int64_t bytesPerSecond = 0,
+                     const fs::path& gate = {})
       : port_(freeLoopbackPort()), log_(log) {
     std::string portText = std::to_string(port_);
     std::vector<std::string> args{"python3", "-m",        "http.server", portText,
                                   "--bind",  "127.0.0.1", "--directory", dir.string()};
-    if (bytesPerSecond > 0) {
+    if (bytesPerSecond > 0 || !gate.empty()) {
       args = {"python3", "-c", throttledServerScript, portText, dir.string(), std::to_string(bytesPerSecond)};
+      if (!gate.empty()) args.push_back(gate.string());
     }
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -383,5 +393,20 @@ class LoopbackHttpServer {
   int port_;
   fs::path log_;
 };
+
+// Waits (a minute at most) until an install's staging directory holds the
+// first bytes of its archive: its download is under way.
+inline bool waitForDownloadUnderWay(const fs::path& storeRoot) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (;;) {
+    std::error_code error;
+    for (fs::directory_iterator it(storeRoot / "staging", error), end; !error && it != end; it.increment(error)) {
+      std::error_code sizeError;
+      if (fs::file_size(it->path() / "archive", sizeError) > 0 && !sizeError) return true;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 }  // namespace tolva::store::test

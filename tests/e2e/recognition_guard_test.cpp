@@ -140,12 +140,15 @@ class RecognitionGuard : public ::testing::Test {
     const char* home = getenv("XDG_DATA_HOME");
     savedHome_ = home ? std::optional<std::string>(home) : std::nullopt;
     setenv("XDG_DATA_HOME", (dir_->path() / "data").c_str(), 1);
+    // The guard measures recognition: the words as recognised, not as written.
+    setenv("TOLVA_SPEECH_TEXT", "raw", 1);
     engine_ = sphinx::makeSphinxEngine(store::test::makeModelStore());
   }
 
   void TearDown() override {
     engine_.reset();
     savedHome_ ? setenv("XDG_DATA_HOME", savedHome_->c_str(), 1) : unsetenv("XDG_DATA_HOME");
+    unsetenv("TOLVA_SPEECH_TEXT");
   }
 
   struct Rate {

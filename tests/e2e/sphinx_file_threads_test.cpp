@@ -15,20 +15,6 @@ namespace {
 
 using namespace tolva::sphinx::testing;
 
-// The five clips `rounds` times over, each followed by a second of silence:
-// many utterances of different lengths.
-std::unique_ptr<MemoryAudioFile> clipsWithPauses(int rounds) {
-  std::vector<float> samples;
-  for (int round = 0; round < rounds; ++round) {
-    for (const std::string& number : librivoxClipNumbers()) {
-      for (std::int16_t sample : librivoxSamples(number)) samples.push_back(static_cast<float>(sample) / 32768.0f);
-      samples.resize(samples.size() + 16000, 0.0f);
-    }
-  }
-  return std::make_unique<MemoryAudioFile>(AudioFormat{16000, 1, CommonFormat::float32},
-                                           std::vector<std::vector<float>>{std::move(samples)});
-}
-
 TEST(SphinxFileThreads, SegmentsTimesAndTextsAreTheSameForOneTwoAndThreeDecoders) {
   std::vector<TranscriberResult> reference;
   for (int threads : {1, 2, 3}) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -80,6 +81,20 @@ class MemoryAudioFile final : public AudioFile {
   std::vector<std::vector<float>> channels_;
   std::int64_t position_ = 0;
 };
+
+// The five clips `rounds` times over, each followed by a second of silence:
+// many utterances of different lengths.
+inline std::unique_ptr<MemoryAudioFile> clipsWithPauses(int rounds) {
+  std::vector<float> samples;
+  for (int round = 0; round < rounds; ++round) {
+    for (const std::string& number : librivoxClipNumbers()) {
+      for (std::int16_t sample : librivoxSamples(number)) samples.push_back(static_cast<float>(sample) / 32768.0f);
+      samples.resize(samples.size() + 16000, 0.0f);
+    }
+  }
+  return std::make_unique<MemoryAudioFile>(AudioFormat{16000, 1, CommonFormat::float32},
+                                           std::vector<std::vector<float>>{std::move(samples)});
+}
 
 inline std::uint32_t little(const std::string& bytes, std::size_t at, int size) {
   std::uint32_t value = 0;

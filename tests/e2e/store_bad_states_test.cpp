@@ -217,6 +217,92 @@ TEST_F(StoreBadStates, EachGivesAClearDocumentAndWritesNothingOutsideTheStore) {
   expectValidStore(readStoreState(storeRoot()));  // the damaged file, replaced by the last case's install
 }
 
+// Links and FIFOs where the store keeps its own directories and files: a
+// link is removed (never followed, its target untouched), a FIFO is not a
+// file to read, and no command blocks on one.
+TEST_F(StoreBadStates, LinksAndFifosInTheStoreAreNeverFollowedNorWaitedFor) {
+  const fs::path user = temp.path() / "user-files";
+  const fs::path outsideFile = temp.path() / "outside" / "created";
+  auto linkTo = [&](const std::string& name, const fs::path& target) {
+    return [&, name, target] {
+      fs::create_directories((storeRoot() / name).parent_path());
+      fs::create_symlink(target, storeRoot() / name);
+    };
+  };
+  auto fifo = [&](const std::string& name) {
+    return [&, name] {
+      fs::create_directories((storeRoot() / name).parent_path());
+      ASSERT_EQ(mkfifo((storeRoot() / name).c_str(), 0644), 0) << name;
+    };
+  };
+  auto installedFrenchWith = [&](std::function<void()> damage) {
+    return [&, damage] {
+      ASSERT_EQ(tool({"install", "--locale", "fr-FR"}).status, 0);
+      fs::remove(storeRoot() / "models" / "fr_FR" / "manifest.json");
+      damage();
+    };
+  };
+  struct Case {
+    std::string name;
+    std::function<void()> prepare;
+    std::vector<std::string> args;
+    std::string linkRemoved;  // the store path whose link the run removes and logs
+  };
+  const std::vector<Case> cases{
+      {"staging is a link to the user's files", linkTo("staging", user), {"probe"}, "staging"},
+      {"models is a link to the user's files", linkTo("models", user), {"install", "--locale", "fr-FR"}, "models"},
+      {"locks is a link to the user's files", linkTo("locks", user), {"install", "--locale", "fr-FR"}, "locks"},
+      {"dangling reservations temp file",
+       linkTo("reservations.json.tmp", outsideFile),
+       {"install", "--locale", "fr-FR"},
+       ""},
+      {"dangling reservations lock", linkTo("reservations.lock", outsideFile), {"install", "--locale", "fr-FR"}, ""},
+      {"dangling locale lock", linkTo("locks/fr_FR.lock", outsideFile), {"install", "--locale", "fr-FR"}, ""},
+      {"reservations file is a FIFO, probe", fifo("reservations.json"), {"probe"}, ""},
+      {"reservations file is a FIFO, install", fifo("reservations.json"), {"install", "--locale", "fr-FR"}, ""},
+      {"manifest is a FIFO, probe", installedFrenchWith(fifo("models/fr_FR/manifest.json")), {"probe"}, ""},
+      {"manifest is a FIFO, install",
+       installedFrenchWith(fifo("models/fr_FR/manifest.json")),
+       {"install", "--locale", "fr-FR"},
+       ""},
+      {"manifest is a FIFO, release",
+       installedFrenchWith(fifo("models/fr_FR/manifest.json")),
+       {"release", "--locale", "fr-FR"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dataHome());
+    fs::remove_all(user);
+    fs::remove_all(outsideFile.parent_path());
+    fs::create_directories(user / "keep");
+    std::ofstream(user / "notes.txt") << "the user's own notes";
+    std::ofstream(user / "keep" / "photo.jpg") << "a photo";
+    fs::create_directories(outsideFile.parent_path());
+    c.prepare();
+    auto outside = snapshot(temp.path(), storeRoot());
+    tolva::test::ToolOptions options;
+    options.env["HOME"] = (temp.path() / "user-home").string();
+    options.timeoutSeconds = 30;  // a run blocked on a FIFO is killed, and fails below
+    ToolRun run = tolva::test::runTool(TOLVA_BINARY, c.args, options);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(snapshot(temp.path(), storeRoot()), outside) << "a file outside the store changed";
+    EXPECT_FALSE(fs::exists(outsideFile));
+    if (!c.linkRemoved.empty()) {
+      std::string path = "\"path\":\"" + (storeRoot() / c.linkRemoved).string() + "\"";
+      for (std::size_t at = 0; (at = path.find('/', at)) != std::string::npos; at += 2) path.insert(at, "\\");
+      auto logged = tolva::test::lines(run.err);
+      EXPECT_TRUE(std::any_of(logged.begin(), logged.end(), [&](const std::string& line) {
+        return line.find("\"store.linkRemoved\"") != std::string::npos && line.find(path) != std::string::npos;
+      })) << run.err;
+      EXPECT_FALSE(fs::is_symlink(storeRoot() / c.linkRemoved));
+    }
+    bool fifoLeft = fs::is_fifo(storeRoot() / "reservations.json") ||
+                    fs::is_fifo(storeRoot() / "models" / "fr_FR" / "manifest.json");
+    if (!fifoLeft) expectValidStore(readStoreState(storeRoot()));  // reading a FIFO here would block the test
+  }
+}
+
 TEST_F(StoreBadStates, FullDiskFailsWithTheSystemsReasonAndKeepsTheStoreConsistent) {
   SmallTmpfs disk(storeRoot(), "16m");  // room for one model: 4 MB archive, 7 MB unpacked
   if (!disk.error().empty()) GTEST_SKIP() << "cannot mount a small tmpfs for the store here: " << disk.error();

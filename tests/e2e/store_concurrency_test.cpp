@@ -28,27 +28,25 @@ using StoreConcurrency = StoreTest;
 // answers at once, and the install, finding its slot gone, throws its work
 // away instead of leaving a model no reservation accounts for.
 TEST_F(StoreConcurrency, ReleaseDuringAnInstallLeavesNoModelBehind) {
-  fs::path archive = temp.path() / "fr.tar.gz";
+  fs::path archive = temp.path() / "www" / "fr.tar.gz";
+  fs::create_directories(archive.parent_path());
   writeTarArchive(archive, tinyModelItems("model"));
-  fs::path fifo = temp.path() / "slow-archive";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  writeCatalog("fr.json", modelCatalogEntry("fr-FR", fileUrl(fifo), static_cast<std::int64_t>(fs::file_size(archive)),
-                                            sha256Of(archive)));
+  fs::path gate = temp.path() / "go-on";
+  LoopbackHttpServer server(archive.parent_path(), temp.path() / "http.log", 0, gate);
+  ASSERT_TRUE(server.running());
+  writeCatalog("fr.json", modelCatalogEntry("fr-FR", server.url("fr.tar.gz"),
+                                            static_cast<std::int64_t>(fs::file_size(archive)), sha256Of(archive)));
 
   auto install = std::async(std::launch::async, [] { return runShipped({"install", "--locale", "fr-FR"}); });
-  // The install opens the archive after taking its slot: it is reserved now.
-  int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(writer, 0);
-  std::string data = readFile(archive);
-  std::size_t half = data.size() / 2;
-  ASSERT_EQ(write(writer, data.data(), half), static_cast<ssize_t>(half));
+  // The install downloads after taking its slot: it is reserved now, and
+  // the server holds back the second half of the archive.
+  ASSERT_TRUE(waitForDownloadUnderWay(storeRoot()));
 
   ToolRun release = runShipped({"release", "--locale", "fr-FR"});
   ASSERT_EQ(release.status, 0) << release.err;
   EXPECT_EQ(json::parse(release.out)["reservedAfter"], json::array());
 
-  ASSERT_EQ(write(writer, data.data() + half, data.size() - half), static_cast<ssize_t>(data.size() - half));
-  close(writer);
+  std::ofstream(gate).flush();
   ToolRun installed = install.get();
   EXPECT_EQ(installed.status, 1) << installed.out;
   json document = json::parse(installed.out);

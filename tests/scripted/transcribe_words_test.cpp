@@ -81,7 +81,8 @@ TEST_F(TranscribeWords, WordsArePinnedInKeyOrderAndJoinToTheText) {
                           "        },\n"),
             std::string::npos)
       << document;
-  for (const json& segment : json::parse(result.out)["segments"]) {
+  const json parsed = json::parse(result.out);
+  for (const json& segment : parsed["segments"]) {
     std::string joined;
     for (const json& w : segment["words"]) joined += " " + w["word"].get<std::string>();
     EXPECT_EQ(joined, segment["text"]);

@@ -37,7 +37,11 @@ TEST_P(StartParsing, TakesLocaleReplayAndChunkMs) {
 }
 
 StartRequest request(std::string locale, std::optional<std::string> replay, std::int64_t chunkMs) {
-  return {std::move(locale), std::move(replay), chunkMs};
+  StartRequest start;
+  start.locale = std::move(locale);
+  start.replayPath = std::move(replay);
+  start.chunkMs = chunkMs;
+  return start;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -247,7 +251,7 @@ TEST(CommandRouter, PendingStartIsNeverRunAfterQuit) {
 TEST(CommandRouter, PendingStartIsHandedOverWithoutWaiting) {
   RouterRig rig;
   rig.router.handle(R"({"cmd":"start","locale":"en-US","chunkMs":7})");
-  EXPECT_EQ(rig.router.waitForStart(), (StartRequest{"en-US", std::nullopt, 7}));
+  EXPECT_EQ(rig.router.waitForStart(), request("en-US", std::nullopt, 7));
   EXPECT_EQ(rig.router.state(), RouterState::admitting);
 }
 

@@ -86,7 +86,9 @@ class ProbingAudio final : public AudioSystem {
   std::unique_ptr<AudioConverter> makeConverter(const AudioFormat&, const AudioFormat&) override {
     return std::make_unique<ProbingConverter>(heard_, fails_);
   }
-  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return nullptr; }
+  std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string&) override { return nullptr; }
+  std::vector<CaptureSource> captureSources() override { return {}; }
+  std::unique_ptr<AudioStream> openStream(const AudioStreamRequest&) override { return nullptr; }
 
  private:
   std::vector<ConverterInputStatus>& heard_;

@@ -79,7 +79,7 @@ TEST_P(AdmitLiveLocale, AdmitsOrEmitsExactlyOneError) {
   const AdmitCase& c = GetParam();
   ScriptedPlatform scripted(admissionScenario());
   test::CapturedEvents captured;
-  auto admitted = admitLiveLocale(scripted.platform().speech, {c.requested, std::nullopt, 100}, *captured.emitter());
+  auto admitted = admitLiveLocale(scripted.platform().speech, {c.requested, std::nullopt, 100, std::nullopt, std::nullopt}, *captured.emitter());
   auto events = captured.events();
   if (c.code.empty()) {
     ASSERT_TRUE(admitted.has_value());

@@ -41,6 +41,16 @@ def test_transcribe_prints_timed_segments(scripted, audio):
     assert "100%" in run.stderr
 
 
+def test_feed_transcribes_the_speech_it_writes_into_a_fifo(scripted):
+    scripted({**ENGLISH, "streams": {"audio.fifo": {"sampleRate": 22050, "length": 22050}},
+              "analyzer": {"results": [{"text": " the quick", "isFinal": False},
+                                       {"text": " the quick brown fox", "isFinal": True}]}})
+    run = run_example("feed.py", "the quick brown fox")
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "\u2026 the quick\nthe quick brown fox\n"
+    assert "session 1: 1 final, 1.0 s of audio fed" in run.stderr
+
+
 def test_transcribe_prints_subtitles(scripted, audio):
     scripted({**ENGLISH, "analyzer": {"results": [
         {"text": " Hello world.", "start": 0.5, "end": 1.75,

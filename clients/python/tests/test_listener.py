@@ -5,8 +5,8 @@ import threading
 
 import pytest
 
-from tolva_speech import (CaptureStarted, Final, Listener, SessionEnded, SessionError, TolvaSpeechError,
-                          Volatile)
+from tolva_speech import (CaptureSource, CaptureStarted, Final, Listener, SessionEnded, SessionError,
+                          TolvaSpeechError, Volatile, devices)
 
 RESULTS = [{"text": " Hello", "isFinal": False, "delayMs": 50},
            {"text": " Hello world", "isFinal": True, "delayMs": 50}]
@@ -124,3 +124,37 @@ def test_a_tool_that_dies_mid_session_is_an_error_not_a_hang(fake_tool, after_st
         assert raised.value.code == "crashed" and words in raised.value.message + str(raised.value.detail)
         with pytest.raises(TolvaSpeechError):
             listener.start("en-US")
+
+
+def test_a_stream_session_takes_its_raw_format_and_ends_with_the_stream(scripted):
+    raw = {"format": "s16le", "rate": 16000, "channels": 1}
+    scripted({**ENGLISH, "streams": {"a.fifo": {"length": 8000, "expectRaw": raw}}})
+    with Listener() as listener:
+        session = listener.start("en-US", stream="/tmp/a.fifo", stream_format="s16le", rate=16000, channels=1)
+        assert session.mode == "stream"
+        events = list(session)
+        assert isinstance(events[0], CaptureStarted) and events[0].source == "stream"
+        assert (events[-1].audio_fed_ms, events[-1].failed) == (500, False)
+
+
+def test_a_refused_stream_option_is_raised_in_the_caller(scripted):
+    scripted(ENGLISH)
+    with Listener() as listener:
+        with pytest.raises(TolvaSpeechError) as refused:
+            listener.start("en-US", stream="a.fifo", stream_format="mp3")
+        assert (refused.value.code, refused.value.message) == ("bad-command", "`format` must be s16le or f32le")
+
+
+def test_a_named_device_and_the_devices_list(scripted):
+    sources = [{"name": "usb-mic", "sampleRate": 16000, "channels": 2, "default": True},
+               {"name": "desk.monitor", "sampleRate": 48000, "channels": 2, "monitor": True}]
+    scripted({**ENGLISH, "capture": {"sources": sources, "intervalMs": 20}})
+    assert devices() == [CaptureSource("desk.monitor", "", 48000, 2, False, True),
+                         CaptureSource("usb-mic", "", 16000, 2, True, False)]
+    with Listener() as listener:
+        session = listener.start("en-US", device="usb-mic")
+        assert session.mode == "mic"
+        assert listener.stop(timeout=10).failed is False
+        session = listener.start("en-US", device="nope")
+        errors = [e for e in session if isinstance(e, SessionError)]
+        assert errors[0].message.startswith("the sound server has no capture source named 'nope'")

@@ -1,4 +1,4 @@
-"""The one-shot subcommands: probe, install, release and transcribe.
+"""The one-shot subcommands: probe, install, release, transcribe and devices.
 
 Each runs the tool once and returns the dataclass of its document, or raises
 TolvaSpeechError. `tool` overrides where the tool is found; `timeout` bounds
@@ -11,7 +11,7 @@ import os
 from collections.abc import Callable, Mapping
 from typing import Any
 
-from .documents import Install, Probe, Release, Transcript, from_document
+from .documents import CaptureSource, Install, Probe, Release, Transcript, from_document
 from .process import LogHandler, run_document
 
 ProgressHandler = Callable[[float], None]
@@ -74,3 +74,11 @@ def transcribe(path: str | os.PathLike[str], locale: str = "en-US", auto_install
     document = run_document(tool, args, on_log=_progress_reader("transcribe.progress", on_progress),
                             timeout=timeout, env=env)
     return from_document(Transcript, document)
+
+
+def devices(*, tool: ToolPath = None, timeout: float | None = None,
+            env: Mapping[str, str] | None = None) -> list[CaptureSource]:
+    """The sound server's capture sources, sorted by name; the one marked
+    `default` is what a session without `device` records from."""
+    document = run_document(tool, ["devices"], timeout=timeout, env=env)
+    return [from_document(CaptureSource, source) for source in document.get("sources", [])]

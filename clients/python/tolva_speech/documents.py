@@ -141,3 +141,15 @@ class Release:
     reserved_after: list[str] = _key("reservedAfter", factory=list)
     maximum_reserved_locales: int = _key("maximumReservedLocales", 0)
     elapsed_ms: float = _key("elapsedMs", 0.0)
+
+
+@dataclass(frozen=True)
+class CaptureSource:
+    """One capture source `devices` lists; `name` is what `Listener.start`
+    takes as `device`."""
+    name: str = _key("name")
+    description: str = _key("description", "")
+    rate: int = _key("rate", 0)
+    channels: int = _key("channels", 0)
+    default: bool = _key("default", False)
+    monitor: bool = _key("monitor", False)

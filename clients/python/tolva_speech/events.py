@@ -13,7 +13,8 @@ from .documents import Word, from_document
 
 @dataclass(frozen=True)
 class CaptureStarted:
-    """Audio has begun to flow into the session, from "mic" or "replay"."""
+    """Audio has begun to flow into the session, from "mic", "replay" or
+    "stream" (for a stream: the tool has opened it and waits for its data)."""
     session: int
     source: str
     t_ms: int = 0

@@ -40,7 +40,7 @@ _STDERR_LINES_KEPT = 40
 
 class Session:
     """One dictation session. Iterating it yields its events and ends after
-    SessionEnded. `locale`, `mode` ("mic" or "replay") and `analyzer_format`
+    SessionEnded. `locale`, `mode` ("mic", "replay" or "stream") and `analyzer_format`
     come from the tool's session-started (None when the session failed before
     it started)."""
 
@@ -138,16 +138,30 @@ class Listener:
     # -- the caller's side -------------------------------------------------
 
     def start(self, locale: str, replay: str | os.PathLike[str] | None = None,
-              chunk_ms: int | None = None, words: bool = False) -> Session:
-        """Starts a session on the microphone, or on the audio file `replay`
-        played in chunks of `chunk_ms` (default 100); with `words`, each Final
-        carries its words. Returns once the tool has started it; raises
+              chunk_ms: int | None = None, words: bool = False, *, device: str | None = None,
+              stream: str | os.PathLike[str] | None = None, stream_format: str | None = None,
+              rate: int | None = None, channels: int | None = None) -> Session:
+        """Starts a session on the microphone (the capture source `device`, see
+        devices(), else the default one), on the audio file `replay` played in
+        chunks of `chunk_ms` (default 100), or on `stream`, a FIFO the caller
+        writes audio into: a container FFmpeg decodes (WAV, Ogg/Opus,
+        WebM/Opus), or raw PCM when `stream_format` is "s16le" or "f32le",
+        with `rate` and `channels`. A stream's session ends when its writer
+        closes the FIFO, or at stop(). With `words`, each Final carries its
+        words. Returns once the tool has started the session; raises
         TolvaSpeechError when the tool refuses it."""
         command: dict[str, Any] = {"cmd": "start", "locale": locale}
         if replay is not None:
             command["replay"] = os.fspath(replay)
         if chunk_ms is not None:
             command["chunkMs"] = int(chunk_ms)
+        if device is not None:
+            command["device"] = device
+        if stream is not None:
+            command["stream"] = os.fspath(stream)
+        for key, value in (("format", stream_format), ("rate", rate), ("channels", channels)):
+            if value is not None:
+                command[key] = value
         if words:
             command["words"] = True
         with self._command_lock:

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "live/protocol/command_json.hpp"
+#include "live/protocol/start_options.hpp"
 #include "locale/trim.hpp"
 #include "output/utf8_text.hpp"
 
@@ -43,6 +44,11 @@ CommandLine parseStart(const CommandJson& parsed) {
   auto replay = command.find("replay");
   if (replay != command.end() && replay->is_string()) request.replayPath = replay->get<std::string>();
   request.chunkMs = chunkMsOf(parsed);
+  auto options = parseStartAudioOptions(command);
+  if (auto* message = std::get_if<std::string>(&options)) return command::BadStart{std::move(*message)};
+  auto& audio = std::get<StartAudioOptions>(options);
+  request.device = std::move(audio.device);
+  request.stream = std::move(audio.stream);
   auto words = command.find("words");
   request.words = words != command.end() && words->is_boolean() && words->get<bool>();
   return command::Start{std::move(request)};
@@ -98,14 +104,14 @@ std::string withBytesRestored(std::string_view text) {
   return out;
 }
 
-// The replay path of a line that is not UTF-8, with its original bytes.
-std::optional<std::string> rawReplayPath(std::string_view text) {
+// A path member of a line that is not UTF-8, with its original bytes.
+std::optional<std::string> rawPath(std::string_view text, const char* key) {
   std::optional<std::string> escaped = withBytesEscaped(text);
   std::optional<CommandJson> parsed = escaped ? parseCommandJson(*escaped) : std::nullopt;
   if (!parsed || !parsed->value.is_object()) return std::nullopt;
-  auto replay = parsed->value.find("replay");
-  if (replay == parsed->value.end() || !replay->is_string()) return std::nullopt;
-  return withBytesRestored(replay->get_ref<const std::string&>());
+  auto path = parsed->value.find(key);
+  if (path == parsed->value.end() || !path->is_string()) return std::nullopt;
+  return withBytesRestored(path->get_ref<const std::string&>());
 }
 
 CommandLine parseUtf8CommandLine(std::string_view text) {
@@ -129,7 +135,10 @@ CommandLine parseCommandLine(std::string_view line) {
   if (isValidUtf8(text)) return parseUtf8CommandLine(text);
   CommandLine parsed = parseUtf8CommandLine(withReplacementCharacters(text));
   if (auto* start = std::get_if<command::Start>(&parsed); start && start->request.replayPath) {
-    if (auto raw = rawReplayPath(text)) start->request.replayPath = std::move(raw);
+    if (auto raw = rawPath(text, "replay")) start->request.replayPath = std::move(raw);
+  }
+  if (auto* start = std::get_if<command::Start>(&parsed); start && start->request.stream) {
+    if (auto raw = rawPath(text, "stream")) start->request.stream->path = std::move(*raw);
   }
   return parsed;
 }

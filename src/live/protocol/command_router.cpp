@@ -90,6 +90,7 @@ std::optional<CommandRouter::Rejection> CommandRouter::apply(const CommandLine& 
   if (std::holds_alternative<command::Blank>(line)) return std::nullopt;
   if (std::holds_alternative<command::Malformed>(line)) return Rejection{badCommand, notACommandMessage};
   if (std::holds_alternative<command::MissingLocale>(line)) return Rejection{badCommand, startNeedsLocaleMessage};
+  if (const auto* bad = std::get_if<command::BadStart>(&line)) return Rejection{badCommand, bad->message};
   if (const auto* start = std::get_if<command::Start>(&line)) return this->start(start->request);
   if (std::holds_alternative<command::Stop>(line)) return stop();
   if (std::holds_alternative<command::Quit>(line)) {

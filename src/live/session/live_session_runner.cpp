@@ -10,6 +10,7 @@
 #include "live/session/live_session_error.hpp"
 #include "live/sources/microphone_feed.hpp"
 #include "live/sources/replay_source.hpp"
+#include "live/sources/stream_source.hpp"
 #include "locale/speech_preset.hpp"
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
@@ -43,8 +44,12 @@ void startConsumer(RunningSession& running, const std::shared_ptr<SpeechTranscri
 double feed(const LiveSessionContext& context, RunningSession& running, const LiveAudioSource& source,
             std::shared_ptr<StopSignal> stopSignal) {
   if (source.isMic()) {
-    return feedMicrophone({context.platform.audio, running.analyzerFormat, running.input, running.number,
-                           std::move(stopSignal), *running.events});
+    return feedMicrophone({context.platform.audio, source.device, running.analyzerFormat, running.input,
+                           running.number, std::move(stopSignal), *running.events});
+  }
+  if (source.kind == LiveAudioSource::Kind::stream) {
+    return feedStream({context.platform.audio, source.stream, running.analyzerFormat, running.input, running.number,
+                       std::move(stopSignal), *running.events});
   }
   return feedReplay({context.platform.audio, source.path, source.chunkMs, running.analyzerFormat, running.input,
                      running.number, std::move(stopSignal), *running.events});

@@ -1,8 +1,8 @@
 #pragma once
 // runLiveSession: one dictation session from `session-started` to its closing
 // events. It builds the analyzer for the admitted locale, feeds it from the
-// microphone or a replayed file until a stop (or the end of the file, or the
-// device going away), ends the input, finalizes within a bound (forcing the
+// microphone, a replayed file or a stream the client feeds until a stop (or
+// the end of the file or stream, or the device going away), ends the input, finalizes within a bound (forcing the
 // analyzer down when it overruns) and returns the session's counters.
 //
 // Bounds: 2500 ms to finalize a session that fed audio (the value `ready`

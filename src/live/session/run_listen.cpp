@@ -31,7 +31,8 @@ bool transcriberAvailable(SpeechEngine& speech) {
 
 LiveAudioSource sourceOf(const StartRequest& request) {
   if (request.replayPath) return LiveAudioSource::replay(*request.replayPath, request.chunkMs);
-  return LiveAudioSource::mic();
+  if (request.stream) return LiveAudioSource::fed(*request.stream);
+  return LiveAudioSource::mic(request.device.value_or(""));
 }
 
 JsonObject sessionEndedFields(std::int64_t session, std::int64_t sessionMs, const LiveSessionStats& stats,

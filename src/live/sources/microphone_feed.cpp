@@ -28,7 +28,7 @@ Task waitForStop(std::shared_ptr<StopSignal> stopSignal, std::shared_ptr<MicEnds
 }  // namespace
 
 double feedMicrophone(const MicrophoneFeed& feed) {
-  MicrophoneCapture capture(feed.audio.makeCaptureEngine());
+  MicrophoneCapture capture(feed.audio.makeCaptureEngine(feed.device));
   std::shared_ptr<AnalyzerFormatConverter> converter =
       AnalyzerFormatConverter::make(feed.audio, capture.inputFormat(), feed.analyzerFormat);
   if (!converter) {

@@ -1,9 +1,10 @@
 #pragma once
-// The microphone branch of a live session: captures from the default input
-// device until a stop arrives or the device goes away, whichever comes first.
+// The microphone branch of a live session: captures from the chosen input
+// device (the default one when `device` is empty) until a stop arrives or the device goes away, whichever comes first.
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "live/protocol/command_router.hpp"
 #include "live/protocol/live_event_emitter.hpp"
@@ -14,6 +15,7 @@ namespace tolva {
 
 struct MicrophoneFeed {
   AudioSystem& audio;
+  std::string device;
   AudioFormat analyzerFormat;
   std::shared_ptr<AnalyzerInputChannel> input;
   std::int64_t session = 0;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 
+#include "app/path_name.hpp"
 #include "concurrency/task.hpp"
 #include "live/sources/analyzer_format_converter.hpp"
 #include "live/session/live_durations.hpp"
@@ -19,12 +19,6 @@ namespace {
 // A pause this long is already beyond any session; the cap keeps the clock
 // arithmetic in range.
 constexpr std::int64_t longestPauseMs = std::int64_t{1000} * 60 * 60 * 24 * 365;
-
-std::string lastPathComponent(const std::string& path) {
-  std::filesystem::path p(path);
-  if (p.has_filename()) return p.filename().string();
-  return p.parent_path().filename().string();
-}
 
 double finiteOr(double value, double fallback) { return std::isfinite(value) ? value : fallback; }
 

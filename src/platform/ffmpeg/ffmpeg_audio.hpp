@@ -16,6 +16,11 @@ namespace tolva::ffmpeg {
 // FFmpeg's description when the file cannot be opened or decoded.
 std::unique_ptr<AudioFile> openAudioFile(const std::string& path);
 
+// A stream read as it arrives (see stream_input.hpp): a container FFmpeg
+// decodes, or raw PCM when the request says how it is laid out. Throws
+// PlatformError when the path cannot be opened.
+std::unique_ptr<AudioStream> openAudioStream(const AudioStreamRequest& request);
+
 // A streaming converter between two formats, keeping its state across
 // convert calls; nullptr when the formats cannot be converted.
 std::unique_ptr<AudioConverter> makeConverter(const AudioFormat& from, const AudioFormat& to);

@@ -20,6 +20,7 @@ inline constexpr const char* moduleEntryName = "tolvaFfmpegModule";
 struct ModuleApi {
   std::unique_ptr<AudioFile> (*openAudioFile)(const std::string& path);
   std::unique_ptr<AudioConverter> (*makeConverter)(const AudioFormat& from, const AudioFormat& to);
+  std::unique_ptr<AudioStream> (*openAudioStream)(const AudioStreamRequest& request);
 };
 
 using ModuleEntry = const ModuleApi* (*)();

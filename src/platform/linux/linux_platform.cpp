@@ -18,7 +18,15 @@ class LinuxAudioSystem final : public AudioSystem {
     return ffmpegModule().makeConverter(from, to);
   }
 
-  std::unique_ptr<CaptureEngine> makeCaptureEngine() override { return pulseModule().makeCaptureEngine(); }
+  std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string& device) override {
+    return pulseModule().makeCaptureEngine(device);
+  }
+
+  std::vector<CaptureSource> captureSources() override { return pulseModule().captureSources(); }
+
+  std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request) override {
+    return ffmpegModule().openAudioStream(request);
+  }
 };
 
 }  // namespace

@@ -9,7 +9,8 @@
 // isRunning() from inside their call.
 //
 // A configuration change (stream failed or terminated, context failed, the
-// default source removed or changed) releases the stream, marks the engine
+// source removed, or the default changed while the capture follows it)
+// releases the stream, marks the engine
 // not running and then tells the observers.
 
 #include "platform/pulse/pulse_capture.hpp"
@@ -30,6 +31,7 @@
 #include "platform/pulse/main_loop.hpp"
 #include "platform/pulse/record_stream.hpp"
 #include "platform/pulse/sound_server.hpp"
+#include "platform/pulse/source_choice.hpp"
 #include "platform/pulse/tap_reblocker.hpp"
 
 namespace tolva::pulse {
@@ -41,7 +43,7 @@ bool usableFormat(const AudioFormat& format) { return format.sampleRate >= 1 && 
 
 class PulseCaptureEngine final : public CaptureEngine {
  public:
-  PulseCaptureEngine() = default;
+  explicit PulseCaptureEngine(const std::string& device) : choice_(chooseSource(device)) {}
   ~PulseCaptureEngine() override;
   PulseCaptureEngine(const PulseCaptureEngine&) = delete;
   PulseCaptureEngine& operator=(const PulseCaptureEngine&) = delete;
@@ -69,6 +71,7 @@ class PulseCaptureEngine final : public CaptureEngine {
   static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* userdata);
   static void onServerChanged(pa_context* context, const pa_server_info* info, void* userdata);
 
+  const SourceChoice choice_;
   // Under the main loop's lock.
   std::unique_ptr<MainLoop> loop_;
   pa_context* context_ = nullptr;
@@ -127,7 +130,7 @@ AudioFormat PulseCaptureEngine::inputFormat() {
   requireControlThread();
   MainLoop::Lock lock(loop());
   ensureConnected();
-  return defaultSource(*loop_, context_).format;
+  return resolveSource(*loop_, context_, choice_).format;
 }
 
 void PulseCaptureEngine::installTap(std::uint32_t bufferFrames, const AudioFormat& format, TapBlock tap) {
@@ -154,7 +157,7 @@ void PulseCaptureEngine::start() {
   }
   MainLoop::Lock lock(loop());
   ensureConnected();
-  source_ = defaultSource(*loop_, context_);
+  source_ = resolveSource(*loop_, context_, choice_);
   // The tap's format when it names one (the server converts); else the source's.
   openStream(usableFormat(format) ? AudioFormat{format.sampleRate, format.channelCount} : source_.format, frames);
   running_ = true;
@@ -262,13 +265,15 @@ void PulseCaptureEngine::onEvent(pa_context* context, pa_subscription_event_type
 
 void PulseCaptureEngine::onServerChanged(pa_context*, const pa_server_info* info, void* userdata) {
   auto* self = static_cast<PulseCaptureEngine*>(userdata);
-  if (!info || !self->stream_) return;
+  if (!info || !self->stream_ || !self->choice_.followsDefault()) return;
   std::string defaultName = info->default_source_name ? info->default_source_name : "";
   if (defaultName != self->source_.name) self->halt();
 }
 
 }  // namespace
 
-std::unique_ptr<CaptureEngine> makeCaptureEngine() { return std::make_unique<PulseCaptureEngine>(); }
+std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string& device) {
+  return std::make_unique<PulseCaptureEngine>(device);
+}
 
 }  // namespace tolva::pulse

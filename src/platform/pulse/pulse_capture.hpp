@@ -1,8 +1,10 @@
 #pragma once
 // Microphone capture through PulseAudio (or PipeWire's pulse server): a record
-// stream on the default source, in the source's own rate and channels.
+// stream on the chosen source (see source_choice.hpp), in the source's own
+// rate and channels.
 
 #include <memory>
+#include <string>
 
 #include "platform/audio.hpp"
 
@@ -12,6 +14,7 @@ namespace tolva::pulse {
 // until inputFormat() or start() is first called. The tap and configuration
 // observers run on the engine's main-loop thread; they must not destroy the
 // engine, nor call inputFormat() or start() (those wait on that thread).
-std::unique_ptr<CaptureEngine> makeCaptureEngine();
+// `device` names a source; empty picks one as chooseSource does.
+std::unique_ptr<CaptureEngine> makeCaptureEngine(const std::string& device = "");
 
 }  // namespace tolva::pulse

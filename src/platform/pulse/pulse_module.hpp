@@ -4,6 +4,8 @@
 // milliseconds to load, which commands without a microphone must not pay.
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/audio.hpp"
 
@@ -15,7 +17,8 @@ inline constexpr const char* moduleFileName = "tolva-speech-pulse.so";
 inline constexpr const char* moduleEntryName = "tolvaPulseModule";
 
 struct ModuleApi {
-  std::unique_ptr<CaptureEngine> (*makeCaptureEngine)();
+  std::unique_ptr<CaptureEngine> (*makeCaptureEngine)(const std::string& device);
+  std::vector<CaptureSource> (*captureSources)();
 };
 
 }  // namespace tolva::pulse

@@ -40,16 +40,35 @@ void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
   answer->loop->signal();
 }
 
+SourceInfo sourceInfoOf(const pa_source_info& info) {
+  SourceInfo source;
+  source.name = info.name ? info.name : "";
+  source.index = info.index;
+  source.format = AudioFormat{static_cast<double>(info.sample_spec.rate), info.sample_spec.channels,
+                              CommonFormat::float32};
+  source.description = info.description ? info.description : "";
+  source.monitor = info.monitor_of_sink != PA_INVALID_INDEX;
+  return source;
+}
+
 void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
   auto* answer = static_cast<Answer<SourceInfo>*>(userdata);
   if (info) {
     answer->ok = true;
-    answer->value.name = info->name ? info->name : "";
-    answer->value.index = info->index;
-    answer->value.format =
-        AudioFormat{static_cast<double>(info->sample_spec.rate), info->sample_spec.channels, CommonFormat::float32};
+    answer->value = sourceInfoOf(*info);
   }
   if (eol != 0) {
+    answer->done = true;
+    answer->loop->signal();
+  }
+}
+
+// A list ends with eol 1; eol -1 is a failed request.
+void onSourceListEntry(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+  auto* answer = static_cast<Answer<std::vector<SourceInfo>>*>(userdata);
+  if (info) answer->value.push_back(sourceInfoOf(*info));
+  if (eol != 0) {
+    answer->ok = eol > 0;
     answer->done = true;
     answer->loop->signal();
   }
@@ -96,15 +115,39 @@ void releaseContext(pa_context*& context) {
   context = nullptr;
 }
 
-SourceInfo defaultSource(MainLoop& loop, pa_context* context) {
+std::string defaultSourceName(MainLoop& loop, pa_context* context) {
   Answer<std::string> server{&loop};
   await(loop, context, pa_context_get_server_info(context, onServerInfo, &server), server,
         "cannot query the sound server");
-  if (server.value.empty()) throw PlatformError("the sound server has no default input source");
+  return server.value;
+}
+
+SourceInfo defaultSource(MainLoop& loop, pa_context* context) {
+  std::string name = defaultSourceName(loop, context);
+  if (name.empty()) throw PlatformError("the sound server has no default input source");
   Answer<SourceInfo> source{&loop};
-  pa_operation* request = pa_context_get_source_info_by_name(context, server.value.c_str(), onSourceInfo, &source);
-  await(loop, context, request, source, "cannot query the default input source '" + server.value + "'");
+  pa_operation* request = pa_context_get_source_info_by_name(context, name.c_str(), onSourceInfo, &source);
+  await(loop, context, request, source, "cannot query the default input source '" + name + "'");
   return source.value;
+}
+
+std::optional<SourceInfo> sourceNamed(MainLoop& loop, pa_context* context, const std::string& name) {
+  Answer<SourceInfo> source{&loop};
+  pa_operation* request = pa_context_get_source_info_by_name(context, name.c_str(), onSourceInfo, &source);
+  try {
+    await(loop, context, request, source, "cannot query the input source '" + name + "'");
+  } catch (const PlatformError&) {
+    if (pa_context_errno(context) == PA_ERR_NOENTITY) return std::nullopt;
+    throw;
+  }
+  return source.value;
+}
+
+std::vector<SourceInfo> allSources(MainLoop& loop, pa_context* context) {
+  Answer<std::vector<SourceInfo>> sources{&loop};
+  await(loop, context, pa_context_get_source_info_list(context, onSourceListEntry, &sources), sources,
+        "cannot list the input sources");
+  return sources.value;
 }
 
 void subscribeToDeviceEvents(MainLoop& loop, pa_context* context) {

@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/audio.hpp"
 #include "platform/pulse/main_loop.hpp"
@@ -22,6 +24,8 @@ struct SourceInfo {
   std::string name;
   std::uint32_t index = 0;
   AudioFormat format;  // float32 at the source's own rate and channels
+  std::string description;
+  bool monitor = false;
 };
 
 // PulseAudio's text for the context's last error.
@@ -37,6 +41,15 @@ void releaseContext(pa_context*& context);
 
 // The default source, from the server info's name and the source's own info.
 SourceInfo defaultSource(MainLoop& loop, pa_context* context);
+
+// The name of the server's default source; empty when it has none.
+std::string defaultSourceName(MainLoop& loop, pa_context* context);
+
+// The source called `name`, or nothing when the server has no such source.
+std::optional<SourceInfo> sourceNamed(MainLoop& loop, pa_context* context, const std::string& name);
+
+// Every source, in the server's order.
+std::vector<SourceInfo> allSources(MainLoop& loop, pa_context* context);
 
 // Starts server and source events flowing to the context's subscribe callback.
 void subscribeToDeviceEvents(MainLoop& loop, pa_context* context);

@@ -119,9 +119,43 @@ FileScript parseFile(const json& value) {
   return file;
 }
 
+SourceScript parseSource(const json& value) {
+  SourceScript source;
+  read(value, "name", source.name);
+  read(value, "description", source.description);
+  source.format = parseFormat(value);
+  read(value, "monitor", source.monitor);
+  read(value, "default", source.isDefault);
+  return source;
+}
+
+RawPcmFormat parseRaw(const json& value) {
+  RawPcmFormat raw;
+  raw.sampleFormat = value.value("format", "s16le") == "f32le" ? RawSampleFormat::f32le : RawSampleFormat::s16le;
+  read(value, "rate", raw.rate);
+  read(value, "channels", raw.channels);
+  return raw;
+}
+
+StreamScript parseStream(const json& value) {
+  StreamScript stream;
+  stream.format = parseFormat(value);
+  if (stream.format.sampleRate == 0) stream.format.sampleRate = 16000;
+  if (stream.format.channelCount == 0) stream.format.channelCount = 1;
+  read(value, "length", stream.length);
+  read(value, "framesPerRead", stream.framesPerRead);
+  read(value, "intervalMs", stream.intervalMs);
+  readOptional(value, "openError", stream.openError);
+  readOptional(value, "decodeError", stream.decodeError);
+  if (value.contains("expectRaw")) stream.expectRaw = parseRaw(value.at("expectRaw"));
+  return stream;
+}
+
 CaptureScript parseCapture(const json& value) {
   CaptureScript capture;
   if (value.contains("format")) capture.format = parseFormat(value.at("format"));
+  for (const auto& source : value.value("sources", json::array())) capture.sources.push_back(parseSource(source));
+  readOptional(value, "sourcesError", capture.sourcesError);
   readOptional(value, "formatError", capture.formatError);
   readOptional(value, "startError", capture.startError);
   read(value, "bufferFrames", capture.bufferFrames);
@@ -174,6 +208,8 @@ Scenario parseScenario(const std::string& text) {
     read(root, "converterOutputsNothing", scenario.converterOutputsNothing);
     const json files = root.value("files", json::object());
     for (const auto& [name, file] : files.items()) scenario.files[name] = parseFile(file);
+    const json streams = root.value("streams", json::object());
+    for (const auto& [name, stream] : streams.items()) scenario.streams[name] = parseStream(stream);
     if (root.contains("capture")) scenario.capture = parseCapture(root.at("capture"));
     return scenario;
   } catch (const json::exception& e) {

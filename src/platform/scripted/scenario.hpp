@@ -63,7 +63,7 @@ struct ResultScript {
   double end = 0;
   std::int64_t alternatives = 0;
   bool isFinal = true;
-  int delayMs = 0;                // after the previous result (or the analysis start)
+  int delayMs = 0;                // after the previous result (or the first audio; batch: the analysis start)
   std::vector<WordTiming> words;  // delivered to transcribers that ask for word timings
 };
 
@@ -89,8 +89,20 @@ struct FileScript {
   std::optional<std::uint32_t> framesPerRead;    // at most this many per read; 0 delivers nothing
 };
 
-struct CaptureScript {
+// A capture source as the scripted sound server lists it.
+struct SourceScript {
+  std::string name;
+  std::string description;
   AudioFormat format{48000, 1, CommonFormat::float32};
+  bool monitor = false;
+  bool isDefault = false;
+};
+
+struct CaptureScript {
+  AudioFormat format{48000, 1, CommonFormat::float32};  // of the default source
+  // The sources; empty: one default source "scripted-mic" in `format`.
+  std::vector<SourceScript> sources;
+  std::optional<std::string> sourcesError;  // listing the sources throws
   std::optional<std::string> formatError;  // no input device
   std::optional<std::string> startError;
   std::uint32_t bufferFrames = 4096;
@@ -98,6 +110,18 @@ struct CaptureScript {
   int buffers = -1;                        // buffers delivered; -1 without end
   std::optional<int> haltAtMs;             // the device goes away then
   std::vector<int> changesAtMs;            // configuration changes that leave it running
+};
+
+// A stream as the scripted platform reads it: `length` frames (-1: without
+// end) in reads of `framesPerRead`, one every `intervalMs`.
+struct StreamScript {
+  AudioFormat format{16000, 1, CommonFormat::float32};
+  std::int64_t length = 16000;
+  std::uint32_t framesPerRead = 320;
+  int intervalMs = 0;
+  std::optional<std::string> openError;    // openStream throws
+  std::optional<std::string> decodeError;  // open() throws: the bytes are not audio
+  std::optional<RawPcmFormat> expectRaw;   // open() throws unless the request's raw format is this
 };
 
 struct Scenario {
@@ -118,6 +142,7 @@ struct Scenario {
   bool converterFails = false;
   bool converterOutputsNothing = false;
   std::map<std::string, FileScript> files;          // by file name (last path component)
+  std::map<std::string, StreamScript> streams;      // by file name, as files
   CaptureScript capture;
 };
 

@@ -68,11 +68,15 @@ void ScriptedAnalyzer::start(std::shared_ptr<AnalyzerInputChannel> input) {
   if (script_.startError) throw PlatformError(*script_.startError);
   auto cancel = cancelSource_.get_token();
   // The script decides the results; the input is only drained.
-  inputTask_ = Task([input, cancel](std::stop_token) {
-    while (input->next(cancel)) {
-    }
+  inputTask_ = Task([this, input, cancel](std::stop_token) {
+    while (input->next(cancel)) inputBegan_.notify();
+    inputBegan_.notify();
   });
-  timelineTask_ = Task([this, cancel](std::stop_token) { deliverResults(cancel); });
+  // As with a real recognizer, nothing is heard before the first audio: the
+  // timeline starts there, so results never overtake `capture-started`.
+  timelineTask_ = Task([this, cancel](std::stop_token) {
+    if (inputBegan_.wait(cancel)) deliverResults(cancel);
+  });
 }
 
 void ScriptedAnalyzer::finalizeAndFinishThroughEndOfInput() {

@@ -50,6 +50,7 @@ class ScriptedAnalyzer final : public SpeechAnalyzer {
   TranscriberModules modules_;
   AnalyzerScript script_;
   Notification cancelled_;
+  Notification inputBegan_;  // the first audio, or the end of the input
   std::stop_source cancelSource_;
   std::atomic<double> analyzedSeconds_{0};
   Task inputTask_;

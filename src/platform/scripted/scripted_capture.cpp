@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "concurrency/sleep.hpp"
 #include "concurrency/task.hpp"
@@ -18,12 +20,15 @@ using std::chrono::milliseconds;
 // itself at `haltAtMs` as a lost device would; at 0, before start returns.
 class ScriptedCaptureEngine final : public CaptureEngine {
  public:
-  explicit ScriptedCaptureEngine(CaptureScript script) : script_(std::move(script)) {}
+  // `format` is the chosen source's, or nothing when no source has its name.
+  ScriptedCaptureEngine(CaptureScript script, std::string device, std::optional<AudioFormat> format)
+      : script_(std::move(script)), device_(std::move(device)), format_(format) {}
   ~ScriptedCaptureEngine() override { stop(); }
 
   AudioFormat inputFormat() override {
+    if (!format_) throw unknownSource();
     if (script_.formatError) throw PlatformError(*script_.formatError);
-    return script_.format;
+    return *format_;
   }
 
   void installTap(std::uint32_t bufferFrames, const AudioFormat& format, TapBlock tap) override {
@@ -41,6 +46,7 @@ class ScriptedCaptureEngine final : public CaptureEngine {
   void prepare() override {}
 
   void start() override {
+    if (!format_) throw unknownSource();
     if (script_.startError) throw PlatformError(*script_.startError);
     if (script_.haltAtMs == 0) {
       postChange();  // gone while starting: never running
@@ -73,6 +79,11 @@ class ScriptedCaptureEngine final : public CaptureEngine {
   }
 
  private:
+  PlatformError unknownSource() const {
+    return PlatformError("the sound server has no capture source named '" + device_ +
+                         "'; `tolva-speech devices` lists the sources");
+  }
+
   void setRunning(bool running) {
     std::lock_guard lock(stateMutex_);
     running_ = running;
@@ -115,6 +126,8 @@ class ScriptedCaptureEngine final : public CaptureEngine {
   }
 
   CaptureScript script_;
+  std::string device_;
+  std::optional<AudioFormat> format_;
   std::mutex stateMutex_;
   bool running_ = false;
   std::mutex tapMutex_;  // held while the tap runs, so removeTap waits for it
@@ -129,8 +142,30 @@ class ScriptedCaptureEngine final : public CaptureEngine {
 
 }  // namespace
 
-std::unique_ptr<CaptureEngine> ScriptedAudioSystem::makeCaptureEngine() {
-  return std::make_unique<ScriptedCaptureEngine>(scenario_.capture);
+std::vector<CaptureSource> ScriptedAudioSystem::captureSources() {
+  const CaptureScript& capture = scenario_.capture;
+  if (capture.sourcesError) throw PlatformError(*capture.sourcesError);
+  std::vector<CaptureSource> sources;
+  if (capture.sources.empty()) sources.push_back({"scripted-mic", "Scripted microphone", capture.format, false, true});
+  for (const SourceScript& source : capture.sources) {
+    sources.push_back({source.name, source.description, source.format, source.monitor, source.isDefault});
+  }
+  std::sort(sources.begin(), sources.end(),
+            [](const CaptureSource& a, const CaptureSource& b) { return a.name < b.name; });
+  return sources;
+}
+
+// A named source records in its own format; the default in the capture's.
+std::unique_ptr<CaptureEngine> ScriptedAudioSystem::makeCaptureEngine(const std::string& device) {
+  std::optional<AudioFormat> format;
+  if (device.empty()) {
+    format = scenario_.capture.format;
+  } else {
+    for (const CaptureSource& source : captureSources()) {
+      if (source.name == device) format = source.format;
+    }
+  }
+  return std::make_unique<ScriptedCaptureEngine>(scenario_.capture, device, format);
 }
 
 }  // namespace tolva::scripted

@@ -177,9 +177,18 @@ void ScriptedSpeechEngine::prepareDictation(const Locale& locale) {
   });
 }
 
+// Scripted preparations only sleep, so they are stopped and joined: none is
+// left unjoined at exit.
 void ScriptedSpeechEngine::silencePreparations() {
-  std::lock_guard lock(reports_->mutex);
-  reports_->silenced = true;
+  {
+    std::lock_guard lock(reports_->mutex);
+    reports_->silenced = true;
+  }
+  std::lock_guard lock(mutex_);
+  for (std::jthread& preparation : preparations_) {
+    preparation.request_stop();
+    if (preparation.joinable()) preparation.join();
+  }
 }
 
 std::optional<Locale> ScriptedSpeechEngine::supportedLocale(const Locale& equivalentTo) {

@@ -27,7 +27,7 @@ void SphinxAnalyzer::begin(Phase next) {
   phase_ = next;
 }
 
-store::ModelFiles SphinxAnalyzer::modelFiles() const {
+std::shared_ptr<const store::ModelReadLease> SphinxAnalyzer::readModel() const {
   if (modules_.empty() || !modules_.front()) throw PlatformError("the analyzer has no transcriber module");
   const Locale& locale = modules_.front()->locale();
   for (const auto& module : modules_) {
@@ -35,24 +35,27 @@ store::ModelFiles SphinxAnalyzer::modelFiles() const {
       throw PlatformError("the transcriber modules of one analyzer must share one locale");
     }
   }
-  std::optional<store::ModelFiles> files = store_ ? store_->installedModel(locale) : std::nullopt;
-  if (!files) throw PlatformError("no speech model is installed for " + locale.identifier());
-  return *files;
+  std::shared_ptr<const store::ModelReadLease> lease = store_ ? store_->readModel(locale) : nullptr;
+  if (!lease) throw PlatformError("no speech model is installed for " + locale.identifier());
+  return lease;
 }
 
 std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
   begin(Phase::analysingFile);
   if (cancel_.stop_requested()) return std::nullopt;
   try {
-    store::ModelFiles files = modelFiles();
+    // Held to the end: more decoders load from the files while it runs, and
+    // a release meanwhile leaves them in place.
+    std::shared_ptr<const store::ModelReadLease> lease = readModel();
+    const store::ModelFiles& files = lease->files();
     FileDecoders decoders;
     decoders.first = cache_->acquire(files, DecoderKind::wholeUtterance);
-    decoders.load = [cache = cache_, files] { return cache->acquire(files, DecoderKind::wholeUtterance); };
+    decoders.load = [cache = cache_, lease] { return cache->acquire(lease->files(), DecoderKind::wholeUtterance); };
     decoders.threads = fileThreads_ > 0 ? fileThreads_ : decodingThreads();
     const SphinxSettings& settings = cache_->settings();
     VoiceActivity detector(files, settings.wholeUtterance.voice);
-    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, analyzedSeconds_,
-                       cancel_.get_token());
+    return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, resultTextWriter(settings.text),
+                       analyzedSeconds_, cancel_.get_token());
   } catch (...) {
     sink_.finish(std::current_exception());
     throw;
@@ -64,12 +67,13 @@ void SphinxAnalyzer::start(std::shared_ptr<AnalyzerInputChannel> input) {
   begin(Phase::live);
   auto state = std::make_shared<LiveDecodingState>();
   try {
-    state->decoder = cache_->acquire(modelFiles(), DecoderKind::streaming);
+    state->decoder = cache_->acquire(readModel()->files(), DecoderKind::streaming);  // loads all it needs here
   } catch (...) {
     sink_.finish(std::current_exception());  // nobody waits for results that cannot come
     throw;
   }
   state->sink = sink_;
+  state->writeText = resultTextWriter(cache_->settings().text);
   state->input = std::move(input);
   std::lock_guard lock(mutex_);
   live_ = state;

@@ -44,7 +44,8 @@ class SphinxAnalyzer final : public SpeechAnalyzer {
 
   // Moves from idle to `next`; throws when an analysis was already begun.
   void begin(Phase next);
-  store::ModelFiles modelFiles() const;
+  // A hold on the locale's model; throws PlatformError when none is installed.
+  std::shared_ptr<const store::ModelReadLease> readModel() const;
 
   TranscriberModules modules_;
   std::shared_ptr<store::ModelStore> store_;

@@ -1,6 +1,7 @@
 #include "platform/sphinx/sphinx_engine.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -53,13 +54,25 @@ class SphinxEngine final : public SpeechEngine {
 
   void prepareDictation(const Locale& locale) override {
     std::lock_guard lock(mutex_);
-    preparations_.emplace_back(
-        [store = store_, cache = cache_, reports = reports_, locale] { prepare(*store, *cache, *reports, locale); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::jthread thread([store = store_, cache = cache_, reports = reports_, locale, done] {
+      prepare(*store, *cache, *reports, locale);
+      done->store(true);
+    });
+    preparations_.push_back({std::move(thread), std::move(done)});
   }
 
+  // Joins the preparations that have ended, so that none is left unjoined at
+  // exit; a load still running is left to run (quit never waits for it).
   void silencePreparations() override {
-    std::lock_guard lock(reports_->mutex);
-    reports_->silenced = true;
+    {
+      std::lock_guard lock(reports_->mutex);
+      reports_->silenced = true;
+    }
+    std::lock_guard lock(mutex_);
+    for (Preparation& preparation : preparations_) {
+      if (preparation.done->load() && preparation.thread.joinable()) preparation.thread.join();
+    }
   }
 
   AssetInventory& assetInventory() override { return *store_; }
@@ -82,9 +95,9 @@ class SphinxEngine final : public SpeechEngine {
                       const Locale& locale) {
     auto started = std::chrono::steady_clock::now();
     try {
-      std::optional<store::ModelFiles> files = store.installedModel(locale);
-      if (!files) return;
-      bool loaded = cache.preload(*files, DecoderKind::streaming, [](Decoder& decoder) { warmUp(decoder); });
+      std::shared_ptr<const store::ModelReadLease> model = store.readModel(locale);
+      if (!model) return;
+      bool loaded = cache.preload(model->files(), DecoderKind::streaming, [](Decoder& decoder) { warmUp(decoder); });
       std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
       reports.log("speech.dictationPrepared",
                   {{"locale", locale.identifier()}, {"loaded", loaded}, {"ms", took.count()}});
@@ -98,10 +111,14 @@ class SphinxEngine final : public SpeechEngine {
   std::shared_ptr<DecoderCache> cache_;
   int fileThreads_;
   std::shared_ptr<PreparationReports> reports_ = std::make_shared<PreparationReports>();
+  struct Preparation {
+    std::jthread thread;
+    std::shared_ptr<std::atomic<bool>> done;  // set as its last act
+  };
   std::mutex mutex_;
   // Joined when the engine goes, after their load (in tests); the shipped tool
   // never destroys its engine, so its exit never waits for one.
-  std::vector<std::jthread> preparations_;
+  std::vector<Preparation> preparations_;
 };
 
 }  // namespace

@@ -6,10 +6,31 @@
 #include "platform/store/install/staging_area.hpp"
 #include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/model_release.hpp"
 #include "platform/store/state/reservations.hpp"
 
 namespace tolva::store {
+namespace {
+
+// The files of a model nobody removes while it is read.
+class PlainModelReadLease final : public ModelReadLease {
+ public:
+  explicit PlainModelReadLease(ModelFiles files) : files_(std::move(files)) {}
+  const ModelFiles& files() const override { return files_; }
+
+ private:
+  ModelFiles files_;
+};
+
+}  // namespace
+
+std::shared_ptr<const ModelReadLease> ModelStore::readModel(const Locale& locale) {
+  std::optional<ModelFiles> files = installedModel(locale);
+  if (!files) return nullptr;
+  return std::make_shared<PlainModelReadLease>(std::move(*files));
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -58,6 +79,13 @@ class LinuxModelStore final : public ModelStore {
     if (!manifest) return std::nullopt;
     verifyModelFiles(dir, manifest->records, [this](const fs::path& path) { return archiveTools_().hashFile(path); });
     return manifest->files;
+  }
+
+  std::shared_ptr<const ModelReadLease> readModel(const Locale& locale) override {
+    const CatalogEntry* entry = catalog_.find(locale);
+    if (!entry || entry->system) return ModelStore::readModel(locale);
+    return StoreModelReadLease::acquire(layout_, entry->locale,
+                                        [this](const fs::path& path) { return archiveTools_().hashFile(path); });
   }
 
   AssetStatus status(const TranscriberModules& modules) override {

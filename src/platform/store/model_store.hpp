@@ -27,6 +27,17 @@ struct ModelFiles {
   std::string dictionary;     // pronunciation dictionary (-dict)
 };
 
+// A reader's hold on a model's files: while it lives, they stay where files()
+// says, even when the locale is released meanwhile. Decoders load from the
+// files on demand, so an analysis holds one for as long as it runs.
+// Thread contract: any thread; share it (std::shared_ptr) with every thread
+// that may load from it.
+class ModelReadLease {
+ public:
+  virtual ~ModelReadLease() = default;
+  virtual const ModelFiles& files() const = 0;
+};
+
 // Loads a model that is about to be installed, in a way that survives the
 // model doing its worst; throws PlatformError saying what failed. A model
 // counts as installed only once this passed.
@@ -42,6 +53,9 @@ class ModelStore : public AssetInventory {
   // The model of an installed locale, or nothing. Throws PlatformError when
   // the store's copy no longer matches what was installed.
   virtual std::optional<ModelFiles> installedModel(const Locale& locale) = 0;
+  // A hold on the model of an installed locale, or nothing. This default
+  // holds nothing back: for stores whose models never go away.
+  virtual std::shared_ptr<const ModelReadLease> readModel(const Locale& locale);
 };
 
 // The store over the XDG data directories of the environment; installations

@@ -7,9 +7,9 @@
 
 #include "concurrency/ordered_pool.hpp"
 #include "platform/platform_error.hpp"
-#include "platform/sphinx/decoder/decoder_samples.hpp"
 #include "platform/sphinx/analysis/utterance_decoding.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
+#include "platform/sphinx/decoder/decoder_samples.hpp"
 
 namespace tolva::sphinx {
 namespace {
@@ -31,11 +31,12 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
 
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, ResultDetail detail) : decoder_(std::move(decoder)), detail_(detail) {}
+  UtteranceWorker(DecoderLease decoder, ResultDetail detail, ResultTextWriter writeText)
+      : decoder_(std::move(decoder)), detail_(detail), writeText_(std::move(writeText)) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
     try {
-      return decodeUtterance(*decoder_, utterance, detail_);
+      return decodeUtterance(*decoder_, utterance, detail_, writeText_);
     } catch (...) {
       decoder_.discard();  // it may have failed in the middle of an utterance
       throw;
@@ -45,12 +46,14 @@ class UtteranceWorker final : public UtterancePool::Worker {
  private:
   DecoderLease decoder_;
   ResultDetail detail_;
+  ResultTextWriter writeText_;
 };
 
 // Hands the ready decoder to the first worker and loads one for each later one.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, ResultDetail detail) : decoders_(decoders), detail_(detail) {}
+  WorkerFactory(FileDecoders& decoders, ResultDetail detail, ResultTextWriter writeText)
+      : decoders_(decoders), detail_(detail), writeText_(std::move(writeText)) {}
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
@@ -59,12 +62,13 @@ class WorkerFactory {
       decoder = std::move(decoders_.first);
     }
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_, writeText_);
   }
 
  private:
   FileDecoders& decoders_;
   ResultDetail detail_;
+  ResultTextWriter writeText_;
   std::mutex mutex_;
 };
 
@@ -110,11 +114,12 @@ class DeliveredAudio {
 
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
-                                  std::atomic<double>& analysedSeconds, std::stop_token stop) {
+                                  const ResultTextWriter& writeText, std::atomic<double>& analysedSeconds,
+                                  std::stop_token stop) {
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()});
+  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText);
   DeliveredAudio delivered(analysedSeconds);
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },

@@ -21,9 +21,10 @@
 #include <stop_token>
 
 #include "platform/audio.hpp"
-#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/analysis/result_sink.hpp"
 #include "platform/sphinx/analysis/voice_activity.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
@@ -38,7 +39,8 @@ struct FileDecoders {
 };
 
 // Analyses `file`, cutting it where `detector` hears pauses, and delivers
-// results to `sink` as utterances are decoded. `analysedSeconds` follows the
+// results to `sink` as utterances are decoded, their texts from `writeText`.
+// `analysedSeconds` follows the
 // audio whose results have all been delivered: up to the oldest utterance
 // still being decoded, or, while none is, all the audio the splitter has
 // settled (kept in an utterance or dropped as a pause); at the end, the whole
@@ -48,6 +50,7 @@ struct FileDecoders {
 // sample read, or nothing when the file had none. Throws PlatformError.
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
-                                  std::atomic<double>& analysedSeconds, std::stop_token stop);
+                                  const ResultTextWriter& writeText, std::atomic<double>& analysedSeconds,
+                                  std::stop_token stop);
 
 }  // namespace tolva::sphinx

@@ -46,8 +46,8 @@ std::vector<WordTiming> wordTimings(const std::vector<TimedWord>& words) {
 
 class LiveDecoding {
  public:
-  LiveDecoding(Decoder& decoder, const ResultSink& sink, std::stop_token stop)
-      : decoder_(decoder), sink_(sink), stop_(std::move(stop)) {}
+  LiveDecoding(Decoder& decoder, const ResultSink& sink, const ResultTextWriter& writeText, std::stop_token stop)
+      : decoder_(decoder), sink_(sink), writeText_(writeText), stop_(std::move(stop)) {}
 
   void run(AnalyzerInputChannel& input) {
     decoder_.beginAnalysis();
@@ -104,7 +104,7 @@ class LiveDecoding {
     sinceLastPartial_ = 0;
     if (!sink_.wantsVolatileResults()) return;
     std::vector<TimedWord> words = decoder_.words();
-    std::string text = resultText(words);
+    std::string text = writeText_(words);
     if (text == lastVolatile_) return;
     lastVolatile_ = text;
     sink_.deliver({text, rangeOf(words), 0, false, {}});
@@ -118,13 +118,14 @@ class LiveDecoding {
     if (words.empty() && !settlesVolatile) return;
     std::int64_t alternatives =
         sink_.wantsAlternatives() && !words.empty() ? decoder_.alternativesCount(words, maxAlternatives) : 0;
-    TranscriberResult result{resultText(words), rangeOf(words), alternatives, true, {}};
-    if (sink_.wantsWordTimings()) result.words = wordTimings(words);
+    TranscriberResult result{writeText_(words), rangeOf(words), alternatives, true, {}};
+    if (sink_.wantsWordTimings()) result.words = writeText_.writtenWords(words, wordTimings(words));
     sink_.deliver(result);
   }
 
   Decoder& decoder_;
   const ResultSink& sink_;
+  const ResultTextWriter& writeText_;
   std::stop_token stop_;
   DecoderSamples converter_;
   std::string lastVolatile_;
@@ -139,7 +140,7 @@ class LiveDecoding {
 void runLiveDecoding(LiveDecodingState& state, std::stop_token stop) {
   try {
     if (!state.decoder || !state.input) throw PlatformError("the live analysis has no decoder or input");
-    LiveDecoding(*state.decoder, state.sink, stop).run(*state.input);
+    LiveDecoding(*state.decoder, state.sink, state.writeText, stop).run(*state.input);
   } catch (...) {
     state.error = std::current_exception();
     state.decoder.discard();

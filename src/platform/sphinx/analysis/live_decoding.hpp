@@ -16,8 +16,9 @@
 #include <stop_token>
 
 #include "concurrency/notification.hpp"
-#include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/analysis/result_sink.hpp"
+#include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
@@ -26,6 +27,7 @@ namespace tolva::sphinx {
 struct LiveDecodingState {
   DecoderLease decoder;
   ResultSink sink;
+  ResultTextWriter writeText;  // the text of each result
   std::shared_ptr<AnalyzerInputChannel> input;
   Notification done;         // notified when the thread has finished
   std::exception_ptr error;  // set before done, when decoding failed

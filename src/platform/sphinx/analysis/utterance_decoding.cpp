@@ -13,7 +13,8 @@ double secondsAt(std::int64_t sample) { return static_cast<double>(sample) / Dec
 
 }  // namespace
 
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail) {
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail,
+                                                 const ResultTextWriter& writeText) {
   decoder.beginAnalysis();  // frames count from the utterance's start
   decoder.startUtterance();
   decoder.process(utterance.samples, true);
@@ -26,16 +27,18 @@ std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utteran
     return std::min(end, utterance.startSample + std::int64_t{frame} * samplesPerFrame);
   };
   TranscriberResult result;
-  result.text = resultText(words);
+  result.text = writeText(words);
   result.range.start = secondsAt(sampleOf(words.front().startFrame));
   result.range.end = secondsAt(sampleOf(words.back().endFrame));
   result.alternatives = detail.alternatives ? decoder.alternativesCount(words, maxAlternatives) : 0;
   result.isFinal = true;
   if (detail.wordTimings) {
+    std::vector<WordTiming> timings;
     for (const TimedWord& word : words) {
-      result.words.push_back(
+      timings.push_back(
           {word.text, secondsAt(sampleOf(word.startFrame)), secondsAt(sampleOf(word.endFrame)), word.posterior});
     }
+    result.words = writeText.writtenWords(words, std::move(timings));
   }
   return result;
 }

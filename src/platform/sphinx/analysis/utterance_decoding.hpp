@@ -7,8 +7,9 @@
 #include <optional>
 
 #include "platform/speech.hpp"
-#include "platform/sphinx/decoder/decoder.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
+#include "platform/sphinx/decoder/decoder.hpp"
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
@@ -19,8 +20,9 @@ struct ResultDetail {
 };
 
 // The final result of the utterance, timed in seconds from the start of the
-// audio, or nothing when it holds no words. Throws PlatformError; the decoder
-// is then in an unknown state.
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail);
+// audio, or nothing when it holds no words. `writeText` makes the result's
+// text. Throws PlatformError; the decoder is then in an unknown state.
+std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail,
+                                                 const ResultTextWriter& writeText);
 
 }  // namespace tolva::sphinx

@@ -41,6 +41,8 @@ std::optional<std::string> SphinxSettings::validate() const {
   if (splitter.leadFrames < 1 || splitter.maxFrames < 4 * splitter.leadFrames) {
     return std::string("splitter: lead frames must be at least 1 and the longest utterance 4 times that");
   }
+  double pause = text.written.sentencePauseSeconds;
+  if (!std::isfinite(pause) || pause < 0) return std::string("text: the sentence pause must be 0 or more seconds");
   return std::nullopt;
 }
 

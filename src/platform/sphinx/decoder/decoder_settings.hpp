@@ -2,11 +2,14 @@
 // How the PocketSphinx engine drives the recogniser: the search settings of
 // each decoder kind, the voice activity detection that cuts audio into
 // utterances, and the splitter's limits. Plain values with the defaults the
-// engine ships with; the shipped binary never changes them.
+// engine ships with; the shipped binary never changes them (the text style
+// comes from the environment).
 
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include "platform/sphinx/decoder/result_text_style.hpp"
 
 namespace tolva::sphinx {
 
@@ -86,6 +89,7 @@ struct SphinxSettings {
     return settings;
   }();
   SplitterSettings splitter;
+  ResultTextSettings text;
 
   const DecoderSettings& of(DecoderKind kind) const {
     return kind == DecoderKind::streaming ? streaming : wholeUtterance;

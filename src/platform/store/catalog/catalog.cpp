@@ -43,7 +43,7 @@ void Catalog::loadDirectory(const fs::path& dir) {
 }
 
 void Catalog::loadFile(const fs::path& file) {
-  auto text = readSmallFile(file, maximumCatalogFileBytes);
+  auto text = readSmallFile(file, maximumCatalogFileBytes, LinkPolicy::follow);
   if (!text) {
     logIgnoredFile(file, "unreadable or larger than 1 MiB");
     return;

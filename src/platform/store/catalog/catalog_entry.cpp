@@ -52,6 +52,11 @@ std::int64_t parseSize(const json& object) {
   if (!value.is_number_integer() || value.get<std::int64_t>() <= 0) {
     throw CatalogError("\"size\" is not a positive whole number of bytes");
   }
+  // Beyond any speech model: a download of that much only fills the disk.
+  if (value.get<std::int64_t>() > maximumArchiveBytes) {
+    throw CatalogError("\"size\" is above the " + std::to_string(maximumArchiveBytes) +
+                       " bytes (8 GiB) a model archive may have");
+  }
   return value.get<std::int64_t>();
 }
 

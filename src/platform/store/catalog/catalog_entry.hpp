@@ -6,7 +6,7 @@
 //   {
 //     "locale": "de-DE",                       BCP-47 tag or identifier
 //     "url": "https://host/de-de.tar.gz",      https, http or file
-//     "size": 41234567,                        archive bytes
+//     "size": 41234567,                        archive bytes, at most 8 GiB
 //     "sha256": "<64 hex digits>",             of the archive
 //     "acousticModel": "de-de/acoustic",       directory, relative to the archive root
 //     "languageModel": "de-de/de-de.lm.bin",   file, relative to the archive root
@@ -23,6 +23,9 @@
 #include "platform/store/model_store.hpp"
 
 namespace tolva::store {
+
+// The largest archive a catalog entry may name.
+inline constexpr std::int64_t maximumArchiveBytes = std::int64_t{8} << 30;
 
 struct CatalogEntry {
   Locale locale;

@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,10 +13,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/platform_error.hpp"
 #include "platform/store/state/store_files.hpp"
-#include "platform/store/state/store_layout.hpp"
 
 namespace tolva::store {
 namespace {
@@ -40,17 +42,40 @@ std::string entryName(archive_entry* entry) {
   return name;
 }
 
+// A name inside the archive with its "." and inner ".." resolved: nothing
+// when it would leave the archive root. Resolving by name alone is right
+// because no entry can be a symbolic link: every directory on the way is one.
+std::optional<fs::path> resolvedPath(std::string_view name) {
+  std::vector<std::string_view> parts;
+  std::size_t begin = 0;
+  while (begin <= name.size()) {
+    std::size_t end = std::min(name.find('/', begin), name.size());
+    std::string_view part = name.substr(begin, end - begin);
+    if (part == "..") {
+      if (parts.empty()) return std::nullopt;
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    begin = end + 1;
+  }
+  fs::path path;
+  for (std::string_view part : parts) path /= std::string(part);
+  return path;
+}
+
 // The entry's path under the destination; nothing for the archive root ("./").
 std::optional<fs::path> checkedPath(const std::string& name, archive_entry* entry) {
   if (!name.empty() && name.front() == '/') refuse(name, "its path is absolute");
-  if (archive_entry_hardlink(entry)) refuse(name, "it is a hard link");
+  if (name.find('\0') != std::string::npos) refuse(name, "its name holds a NUL");
   auto type = archive_entry_filetype(entry);
-  if (type == AE_IFLNK) refuse(name, "it is a symbolic link");
-  if (type != AE_IFREG && type != AE_IFDIR) refuse(name, "it is not a regular file or directory");
-  auto relative = safeRelativePath(name);
-  if (relative) return relative;
-  if (name.find("..") != std::string::npos) refuse(name, "its path leaves the archive root");
-  if (type == AE_IFDIR) return std::nullopt;
+  bool hardLink = archive_entry_hardlink(entry) != nullptr;
+  if (type == AE_IFLNK && !hardLink) refuse(name, "it is a symbolic link");
+  if (!hardLink && type != AE_IFREG && type != AE_IFDIR) refuse(name, "it is not a regular file or directory");
+  auto relative = resolvedPath(name);
+  if (!relative) refuse(name, "its path leaves the archive root");
+  if (!relative->empty()) return relative;
+  if (type == AE_IFDIR && !hardLink) return std::nullopt;
   refuse(name, "it has no file name");
 }
 
@@ -144,11 +169,38 @@ void extractFile(archive* reader, archive_entry* entry, const std::string& name,
   file.finish();
 }
 
+// A second name for a regular file unpacked before it, both inside the
+// destination. Its data are the file's: a link that brings data of its own
+// is refused.
+void extractHardLink(archive_entry* entry, const std::string& name, const fs::path& destination, const fs::path& path,
+                     UnpackBudget& budget) {
+  std::string targetName = archive_entry_hardlink(entry);
+  if (!targetName.empty() && targetName.front() == '/') refuse(name, "its link target is absolute");
+  auto target = resolvedPath(targetName);
+  if (!target || target->empty()) refuse(name, "its link target leaves the archive root");
+  if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) refuse(name, "it is a hard link with data");
+  struct stat info {};
+  fs::path targetPath = destination / *target;
+  if (lstat(targetPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    refuse(name, "its link target is not a file unpacked before it");
+  }
+  budget.charge(name, entryCost);
+  if (link(targetPath.c_str(), path.c_str()) != 0) {
+    if (errno == EEXIST) refuse(name, "it names a file that is already there");
+    throw PlatformError("cannot link " + path.string() + " to " + targetPath.string() + ": " + std::strerror(errno));
+  }
+}
+
 void extractEntry(archive* reader, archive_entry* entry, const fs::path& destination, UnpackBudget& budget) {
   std::string name = entryName(entry);
   auto relative = checkedPath(name, entry);
   if (!relative) return;
   fs::path target = destination / *relative;
+  if (archive_entry_hardlink(entry)) {
+    makeDirectories(target.parent_path());
+    extractHardLink(entry, name, destination, target, budget);
+    return;
+  }
   if (archive_entry_filetype(entry) == AE_IFDIR) {
     budget.charge(name, entryCost);
     makeDirectories(target);

@@ -1,7 +1,8 @@
 #pragma once
 // Unpacks a model archive (any tar or zip flavour libarchive reads) into a
 // directory, refusing anything that could reach outside it or is not plain
-// data: absolute paths, "..", symbolic and hard links, devices, FIFOs.
+// data: absolute paths, a ".." that leaves the archive root, symbolic links,
+// hard links to anything but a file unpacked before them, devices, FIFOs.
 // Names are checked here rather than with libarchive's secure-extraction
 // flags, which also refuse every entry written under a prefix directory.
 

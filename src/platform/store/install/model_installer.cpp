@@ -11,6 +11,7 @@
 #include "platform/store/install/staging_area.hpp"
 #include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/reservations.hpp"
 #include "platform/store/state/store_files.hpp"
 
@@ -31,7 +32,7 @@ std::int64_t maximumUnpackedBytes(std::int64_t archiveBytes) {
 }
 
 FileLock lockLocale(const StoreLayout& layout, const Locale& locale) {
-  makeDirectories(layout.locks());  // so that a failed try means a holder
+  makeStoreDirectory(layout.locks());  // so that a failed try means a holder
   fs::path path = layout.localeLock(locale);
   if (auto lock = FileLock::tryAcquire(path)) return std::move(*lock);
   log("store.install.waiting", {{"locale", locale.identifier()}, {"reason", "another install holds the lock"}});
@@ -56,9 +57,11 @@ void verify(const CatalogEntry& entry, const DownloadedArchive& archive) {
 // ran meanwhile found no model to delete, so the new one would stay behind
 // without a reservation.
 void moveIntoPlace(const StoreLayout& layout, const Locale& locale, const fs::path& staged, const StagingDir& staging) {
-  makeDirectories(layout.models());
+  makeStoreDirectory(layout.models());
   fs::path target = layout.modelDir(locale);
   fs::path aside = staging.path() / "replaced";
+  // What is in the way may be a released model still being read.
+  ModelDirectoryLock readersGone = ModelDirectoryLock::wait(target);
   Reservations(layout).update([&](std::vector<Locale>& reserved) {
     if (!listsLocale(reserved, locale)) {
       throw PlatformError(locale.identifier() + " was released during its install; the downloaded model was discarded");

@@ -10,6 +10,7 @@
 #include "output/log.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/store/state/file_lock.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/state/store_files.hpp"
 
 namespace tolva::store {
@@ -45,22 +46,33 @@ void removeReservationsTemporary(const StoreLayout& layout) {
   fs::path temporary = layout.reservations();
   temporary += ".tmp";
   std::error_code error;
-  if (!fs::exists(temporary, error)) return;
+  if (!fs::exists(fs::symlink_status(temporary, error))) return;
   auto lock = FileLock::tryAcquire(layout.reservationsLock());
   if (!lock) return;
   log("store.leftoverRemoved", {{"path", temporary.string()}});
   fs::remove(temporary, error);
 }
 
+// Links where the store's own directories belong, so that nothing after
+// this goes through one: above all, the cleaning below never empties a
+// link's target.
+void removeLinksInPlaceOfDirectories(const StoreLayout& layout) {
+  for (const fs::path& dir : {layout.staging(), layout.models(), layout.locks()}) removeStoreLink(dir);
+  std::error_code error;
+  for (fs::directory_iterator it(layout.models(), error), end; !error && it != end; it.increment(error)) {
+    if (it->is_symlink(error)) removeStoreLink(it->path());
+  }
+}
+
 }  // namespace
 
 StagingDir::StagingDir(const StoreLayout& layout, const Locale& locale) {
-  std::error_code error;
-  fs::create_directories(layout.staging(), error);
+  makeDirectories(layout.root);
+  makeStoreDirectory(layout.staging());
   std::string pattern = (layout.staging() / (locale.identifier() + ".XXXXXX")).string();
-  if (error || !mkdtemp(pattern.data())) {
-    std::string reason = error ? error.message() : std::strerror(errno);
-    throw PlatformError("cannot create a staging directory in " + layout.staging().string() + ": " + reason);
+  if (!mkdtemp(pattern.data())) {
+    throw PlatformError("cannot create a staging directory in " + layout.staging().string() + ": " +
+                        std::strerror(errno));
   }
   path_ = pattern;
 }
@@ -68,6 +80,7 @@ StagingDir::StagingDir(const StoreLayout& layout, const Locale& locale) {
 StagingDir::~StagingDir() { removeTree(path_); }
 
 void removeLeftovers(const StoreLayout& layout) {
+  removeLinksInPlaceOfDirectories(layout);
   std::error_code error;
   std::vector<fs::path> entries;
   for (fs::directory_iterator it(layout.staging(), error), end; !error && it != end; it.increment(error)) {
@@ -75,6 +88,11 @@ void removeLeftovers(const StoreLayout& layout) {
   }
   for (const fs::path& entry : entries) removeStagingLeftover(layout, entry);
   removeReservationsTemporary(layout);
+  std::vector<std::string> models;
+  for (fs::directory_iterator it(layout.models(), error), end; !error && it != end; it.increment(error)) {
+    models.push_back(it->path().filename().string());
+  }
+  for (const std::string& identifier : models) removeRetiredModel(layout, identifier);
 }
 
 }  // namespace tolva::store

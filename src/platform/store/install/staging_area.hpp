@@ -28,9 +28,11 @@ class StagingDir {
   std::filesystem::path path_;
 };
 
-// Deletes the staging directories of killed runs and a reservations temp
-// file that nobody is writing. Cheap when there is nothing to do: one
-// directory listing. Never throws.
+// Deletes the staging directories of killed runs, a reservations temp file
+// that nobody is writing, and models released while they were read whose
+// readers have ended; removes links where the store's own directories
+// belong. Cheap when there is nothing to do: two directory listings and a
+// few stat calls. Never throws.
 void removeLeftovers(const StoreLayout& layout);
 
 }  // namespace tolva::store

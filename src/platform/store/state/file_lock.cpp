@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <utility>
 
 #include "platform/platform_error.hpp"
@@ -17,6 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Never through a link at the lock's name, nor blocking on a FIFO there.
+int openLockFile(const fs::path& path, int flags) { return openStoreFile(path, flags | O_NONBLOCK); }
+
+}  // namespace
+
 // flock, restarted when a signal interrupts the wait.
 int lockFd(int fd, int operation) {
   int result;
@@ -25,10 +30,6 @@ int lockFd(int fd, int operation) {
   } while (result != 0 && errno == EINTR);
   return result;
 }
-
-int openLockFile(const fs::path& path, int flags) { return open(path.c_str(), flags | O_CLOEXEC, 0644); }
-
-}  // namespace
 
 FileLock FileLock::acquire(const fs::path& path) {
   makeDirectories(path.parent_path());  // its failure is the one to report
@@ -45,8 +46,7 @@ FileLock FileLock::acquire(const fs::path& path) {
 }
 
 std::optional<FileLock> FileLock::tryAcquire(const fs::path& path) {
-  std::error_code error;
-  fs::create_directories(path.parent_path(), error);
+  mkdir(path.parent_path().c_str(), 0755);  // best effort: a failure shows as a failed open
   int fd = openLockFile(path, O_RDWR | O_CREAT);
   if (fd < 0) return std::nullopt;
   if (lockFd(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -9,6 +9,10 @@
 
 namespace tolva::store {
 
+// flock(2) on an open descriptor, restarted when a signal interrupts the
+// wait: 0, or -1 with errno set.
+int lockFd(int fd, int operation);
+
 class FileLock {
  public:
   // Waits for the lock. Creates the lock file and its directory when missing;

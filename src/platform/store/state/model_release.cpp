@@ -11,6 +11,7 @@
 #include "platform/platform_error.hpp"
 #include "platform/store/state/file_lock.hpp"
 #include "platform/store/state/model_manifest.hpp"
+#include "platform/store/state/model_read_lease.hpp"
 #include "platform/store/install/staging_area.hpp"
 #include "platform/store/state/store_files.hpp"
 
@@ -28,28 +29,47 @@ bool anythingAt(const fs::path& path) {
   return fs::exists(fs::symlink_status(path, error));
 }
 
-// A model moved out of models/ into a staging directory of its locale, to be
-// deleted with it, or put back when the release cannot be completed.
+// A model taken out of service: moved out of models/ into a staging
+// directory of its locale, to be deleted with it; or, while readers load
+// from it, retired in place for the last of them to delete. Put back when
+// the release cannot be completed.
 class RemovedModel {
  public:
   RemovedModel(const StoreLayout& layout, const Locale& locale)
-      : layout_(layout), locale_(locale), trash_(layout, locale), moved_(trash_.path() / "removed") {
+      : layout_(layout),
+        locale_(locale),
+        readers_(ModelDirectoryLock::tryTake(layout.modelDir(locale))),
+        trash_(layout, locale),
+        moved_(trash_.path() / "removed") {
     fs::path model = layout.modelDir(locale);
+    if (!readers_) {
+      retireModel(model);
+      return;
+    }
     if (std::rename(model.c_str(), moved_.c_str()) != 0) {
       throw PlatformError("cannot remove the model " + model.string() + ": " + std::strerror(errno));
     }
   }
 
+  bool retired() const { return !readers_; }
+
   void putBack() {
     fs::path model = layout_.modelDir(locale_);
-    if (std::rename(moved_.c_str(), model.c_str()) != 0) {
-      log("store.modelLost", {{"locale", locale_.identifier()}, {"error", std::strerror(errno)}});
+    try {
+      if (retired()) {
+        unretireModel(model);
+      } else if (std::rename(moved_.c_str(), model.c_str()) != 0) {
+        throw PlatformError(std::strerror(errno));
+      }
+    } catch (const PlatformError& error) {
+      log("store.modelLost", {{"locale", locale_.identifier()}, {"error", error.what()}});
     }
   }
 
  private:
   const StoreLayout& layout_;
   Locale locale_;
+  std::optional<ModelDirectoryLock> readers_;  // held until the files are deleted
   StagingDir trash_;
   fs::path moved_;
 };
@@ -88,7 +108,10 @@ bool releaseStoreLocale(const StoreLayout& layout, Reservations& reservations, c
     // Nobody holds the lock long while a model is installed: a download only
     // runs while there is none. So this waits for an install's last steps or
     // another removal at most, never for a download.
-    if (!localeLock && modelInstalled(layout, locale)) localeLock = FileLock::acquire(layout.localeLock(locale));
+    if (!localeLock && modelInstalled(layout, locale)) {
+      makeStoreDirectory(layout.locks());
+      localeLock = FileLock::acquire(layout.localeLock(locale));
+    }
     std::optional<RemovedModel> removed;  // its files go with it, still under the locale's lock
     Outcome outcome;
     try {
@@ -98,7 +121,9 @@ bool releaseStoreLocale(const StoreLayout& layout, Reservations& reservations, c
       throw;
     }
     if (outcome == Outcome::needsLocaleLock) continue;  // installed meanwhile
-    if (removed) {
+    if (removed && removed->retired()) {
+      log("store.modelRetired", {{"locale", locale.identifier()}, {"reason", "a running transcription reads it"}});
+    } else if (removed) {
       syncDirectory(layout.models());
       log("store.modelRemoved", {{"locale", locale.identifier()}});
     }

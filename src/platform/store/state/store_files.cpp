@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/log.hpp"
 #include "platform/platform_error.hpp"
 
 namespace tolva::store {
@@ -36,8 +37,10 @@ class FdGuard {
 
 }  // namespace
 
-std::optional<std::string> readSmallFile(const fs::path& path, std::size_t maxBytes) {
-  FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+std::optional<std::string> readSmallFile(const fs::path& path, std::size_t maxBytes, LinkPolicy links) {
+  // O_NONBLOCK: opening a FIFO for reading would wait for a writer.
+  int noFollow = links == LinkPolicy::refuse ? O_NOFOLLOW : 0;
+  FdGuard fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
   if (fd.get() < 0) return std::nullopt;
   struct stat info {};
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
@@ -69,24 +72,60 @@ bool writeFully(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+bool removeStoreLink(const fs::path& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+  if (unlink(path.c_str()) != 0) return false;
+  log("store.linkRemoved", {{"path", path.string()}});
+  return true;
+}
+
+int openStoreFile(const fs::path& path, int flags, unsigned mode) {
+  FdGuard dir(open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return -1;
+  std::string name = path.filename().string();
+  flags |= O_NOFOLLOW | O_CLOEXEC;
+  int fd = openat(dir.get(), name.c_str(), flags, mode);
+  if (fd < 0 && errno == ELOOP && (flags & O_CREAT) && removeStoreLink(path)) {
+    fd = openat(dir.get(), name.c_str(), flags, mode);
+  }
+  return fd;  // closing the directory succeeds and leaves errno as the open set it
+}
+
 void replaceFile(const fs::path& path, const std::string& content) {
   fs::path temporary = path;
   temporary += ".tmp";
+  FdGuard dir(open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) failWrite(temporary, errno);
+  std::string name = path.filename().string();
+  std::string temporaryName = temporary.filename().string();
+  // The caller is the only writer: what is there is a killed writer's
+  // leftover, or a link that must not be written through.
+  unlinkat(dir.get(), temporaryName.c_str(), 0);
   {
-    FdGuard fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    FdGuard fd(openat(dir.get(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.get() < 0) failWrite(temporary, errno);
     if (!writeFully(fd.get(), content.data(), content.size()) || fsync(fd.get()) != 0) {
       int error = errno;
-      unlink(temporary.c_str());
+      unlinkat(dir.get(), temporaryName.c_str(), 0);
       failWrite(temporary, error);
     }
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (renameat(dir.get(), temporaryName.c_str(), dir.get(), name.c_str()) != 0) {
     int error = errno;
-    unlink(temporary.c_str());
+    unlinkat(dir.get(), temporaryName.c_str(), 0);
     failWrite(path, error);
   }
-  syncDirectory(path.parent_path());
+  fsync(dir.get());
+}
+
+void makeStoreDirectory(const fs::path& dir) {
+  removeStoreLink(dir);
+  if (mkdir(dir.c_str(), 0755) == 0) return;
+  int error = errno;
+  struct stat info {};
+  if (error == EEXIST && lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+  throw PlatformError("cannot create " + dir.string() + ": " + std::strerror(error));
 }
 
 void makeDirectories(const fs::path& dir) {

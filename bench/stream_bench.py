@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""`tolva-speech listen` on audio the application feeds: each librivox clip,
+between 1 s of silence before and 2 s after, is written into a FIFO in 20 ms
+pieces at the pace of real speech, and the lag from writing the piece that
+holds the speech onset to the first volatile event is measured, for
+  - raw s16le PCM at 16 kHz ("format":"s16le")
+  - a WAV file as a stream (header first, then the PCM)
+  - Ogg/Opus muxed in 20 ms pages, as a live encoder writes it (paced by bytes)
+Prints the lags per clip and their median (target: <= 250 ms).
+
+usage: bench/stream_bench.py [path/to/tolva-speech]
+"""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from listen_client import Listen, clip_pcm, save_results, speech_onset_ms  # noqa: E402
+
+CLIPS = ["0870", "0880", "0890", "0920", "0930"]
+PIECE_MS = 20
+RATE = 16000
+SILENCE = bytes(2 * RATE)  # 1 s
+
+
+def wav_header(data_bytes):
+    import struct
+    return (b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+            struct.pack("<IHHIIHH", 16, 1, 1, RATE, RATE * 2, 2, 16) + b"data" + struct.pack("<I", data_bytes))
+
+
+def ogg_opus(pcm):
+    raw = ["-f", "s16le", "-ar", str(RATE), "-ac", "1"]
+    return subprocess.run(["ffmpeg", "-v", "error", *raw, "-i", "-", "-c:a", "libopus", "-b:a", "48k",
+                           "-page_duration", "20000", "-f", "ogg", "-"], input=pcm, capture_output=True,
+                          check=True).stdout
+
+
+class FifoFeeder:
+    """Writes `data` into the FIFO, `piece` bytes every 20 ms, after `head`
+    bytes written at once; written_at[i] is when piece i was written."""
+
+    def __init__(self, fifo, data, piece, head=0):
+        self.fd = os.open(fifo, os.O_WRONLY)
+        if head:
+            os.write(self.fd, data[:head])
+        self.data, self.head, self.piece = data, head, piece
+        self.written_at = []
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        start = time.monotonic()
+        for index, at in enumerate(range(self.head, len(self.data), self.piece)):
+            if self.stopped.is_set():
+                break
+            try:
+                os.write(self.fd, self.data[at:at + self.piece])
+            except OSError:
+                break
+            self.written_at.append(time.monotonic())
+            pause = start + (index + 1) * PIECE_MS / 1000 - time.monotonic()
+            if pause > 0:
+                time.sleep(pause)
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join()
+        os.close(self.fd)
+
+
+def lag(listen, fifo, kind, clip):
+    pcm = SILENCE + clip_pcm(clip) + SILENCE * 2
+    onset_ms = 1000 + speech_onset_ms(clip_pcm(clip))
+    command = {"cmd": "start", "locale": "en-US", "stream": fifo}
+    if kind == "raw":
+        data, head, piece = pcm, 0, RATE * 2 * PIECE_MS // 1000
+        command.update({"format": "s16le", "rate": RATE, "channels": 1})
+    elif kind == "wav":
+        data, head, piece = wav_header(len(pcm)) + pcm, 44, RATE * 2 * PIECE_MS // 1000
+    else:
+        data, head = ogg_opus(pcm), 0
+        piece = max(1, round(len(data) * PIECE_MS / (len(pcm) / (RATE * 2) * 1000)))
+    listen.send(command)
+    listen.await_event("capture-started")
+    feeder = FifoFeeder(fifo, data, piece, head)
+    at, _ = listen.await_event("volatile", timeout=120)
+    feeder.stop()
+    listen.send({"cmd": "stop"})  # the rest of the clip is not needed
+    listen.await_event("session-ended", timeout=120)
+    return (at - feeder.written_at[onset_ms // PIECE_MS]) * 1000
+
+
+def main():
+    tool = sys.argv[1] if len(sys.argv) > 1 else "build/tolva-speech"
+    figures = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        fifo = os.path.join(tmp, "audio.fifo")
+        os.mkfifo(fifo)
+        listen = Listen(tool, dict(os.environ, XDG_DATA_HOME=os.path.join(tmp, "data")))
+        listen.await_event("ready")
+        for kind in ["raw", "wav", "ogg"]:
+            lags = [lag(listen, fifo, kind, clip) for clip in CLIPS]
+            figures[kind + "LagsMs"] = lags
+            print(f"{kind:>3}: first volatile after the speech onset was written (ms):",
+                  " ".join(f"{value:.0f}" for value in lags),
+                  f"| median {statistics.median(lags):.0f} (target <= 250 ms)")
+        listen.quit()
+    save_results("stream", figures)
+
+
+if __name__ == "__main__":
+    main()
