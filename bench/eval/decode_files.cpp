@@ -1,8 +1,8 @@
 // tolva-eval-decode: the real PocketSphinx engine over many files in one
 // process, with settings from the command line, for the evaluation harness.
-// Batch mode runs a file analysis as `transcribe` does; dictation mode feeds
-// the file in chunks of --chunk-ms into a live analysis as `listen` replay
-// does, without pausing between chunks (decoding does not depend on timing).
+// Batch mode runs a file analysis as `transcribe` does; dictation mode runs
+// the replay feed of `listen` in chunks of --chunk-ms, unpaced (decoding does
+// not depend on timing), into a live analysis (live/sources/file_decoding).
 //
 // usage: tolva-eval-decode --mode batch|dictation [--chunk-ms N] [name=value ...]
 //        tolva-eval-decode --print-settings [name=value ...]
@@ -20,8 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "decode_modes.hpp"
+#include "live/sources/file_decoding.hpp"
 #include "locale/trim.hpp"
+#include "platform/ffmpeg/file_audio_system.hpp"
 #include "platform/platform_error.hpp"
 #include "platform/sphinx/decoder/decoder_cache.hpp"
 #include "platform/sphinx/sphinx_engine.hpp"
@@ -63,7 +64,7 @@ double processCpuSeconds() {
 }
 
 // The results apart, for the written text made again from their words.
-std::string timedText(const tolva::bench::Decoded& decoded) {
+std::string timedText(const tolva::DecodedFile& decoded) {
   std::string text;
   for (const std::string& result : decoded.results) {
     std::string_view words = tolva::trimWhitespaceAndNewlines(result);
@@ -100,13 +101,18 @@ int main(int argc, char** argv) {
   };
   auto engine = tolva::sphinx::makeSphinxEngine(tolva::store::makeModelStore(noDownloads, noInstalls), cache);
   bool timed = settings.text.style == tolva::sphinx::TextStyle::timedWords;
-  tolva::bench::FileDecoder decoder(*engine, arguments.mode == "dictation", arguments.chunkMs);
+  std::unique_ptr<tolva::AudioSystem> audio = tolva::ffmpeg::makeFileAudioSystem();
+  const tolva::Locale english("en_US");
+  auto decode = [&](const std::string& path) {
+    return arguments.mode == "dictation" ? tolva::decodeAsReplay(*engine, *audio, path, arguments.chunkMs, english)
+                                         : tolva::decodeAsTranscribe(*engine, *audio, path, english);
+  };
   for (std::string path; std::getline(std::cin, path);) {
     if (path.empty()) continue;
     nlohmann::json line{{"path", path}};
     try {
       double cpuBefore = processCpuSeconds();
-      tolva::bench::Decoded decoded = decoder.decode(path);
+      tolva::DecodedFile decoded = decode(path);
       line["text"] = timed ? timedText(decoded) : decoded.text;
       line["audioSec"] = decoded.audioSeconds;
       line["cpuSec"] = processCpuSeconds() - cpuBefore;

@@ -5,14 +5,19 @@ loaded once per process, the files split over `jobs` processes. The peer:
 pocketsphinx_continuous once per file. Every process runs under nice 10.
 
 The cache holds one JSON-lines file per runner, keyed by the audio file's
-bytes, so an unchanged runner on unchanged audio is not decoded again. Ours
-is identified by the sources that decide its words (the platform's code and
-the tool's), its mode and chunk size, and every setting it runs with (so
-naming a default changes nothing); the peer by its binary.
+bytes, so an unchanged runner on unchanged audio is not decoded again. A
+runner is identified by everything that decides its words: its executable's
+bytes (for ours all of the product's code it runs: the pool, the presets, the
+text trimming, every header), the bytes of every shared library it loads
+(PocketSphinx, sphinxbase, FFmpeg, the C++ runtime), the model's files, and
+for ours its mode, chunk size and every setting it runs with (so naming a
+default changes nothing).
 """
 import hashlib
 import json
 import os
+import re
+import statistics
 import subprocess
 import wave
 from concurrent.futures import ThreadPoolExecutor
@@ -20,16 +25,18 @@ from concurrent.futures import ThreadPoolExecutor
 NICE = ["nice", "-n", "10"]
 PEER = "pocketsphinx_continuous"
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# Where the code that turns audio into words lives.
-DECODING_SOURCES = ["src/platform", "src/live/sources/analyzer_format_converter.cpp", "src/live/sources/replay_source.cpp",
-                    "bench/eval", "src/text"]
-# Timed words do not depend on how text is written from them.
-WRITING_SOURCES = ("src/text/", "bench/eval/write_text.cpp")
+# The sources of our tool, which must not be newer than the tool.
+DECODING_SOURCES = ["src", "bench/eval"]
+# The model both recognizers load (pocketsphinx-en-us).
+MODEL = "/usr/share/pocketsphinx/model/en-us"
 
 
 def file_digest(path):
+    digest = hashlib.sha1()
     with open(path, "rb") as data:
-        return hashlib.sha1(data.read()).hexdigest()
+        for block in iter(lambda: data.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
 
 
 def which(program):
@@ -40,7 +47,7 @@ def which(program):
     raise SystemExit(f"{program} is not installed")
 
 
-def source_files(writing=True):
+def source_files():
     for entry in DECODING_SOURCES:
         path = os.path.join(REPO, entry)
         if os.path.isfile(path):
@@ -48,22 +55,37 @@ def source_files(writing=True):
             continue
         for directory, _, names in sorted(os.walk(path)):
             for name in sorted(names):
-                path = os.path.join(directory, name)
-                if name.endswith((".cpp", ".hpp")) and (writing or not os.path.relpath(path, REPO).startswith(
-                        WRITING_SOURCES)):
-                    yield path
+                if name.endswith((".cpp", ".hpp")):
+                    yield os.path.join(directory, name)
 
 
-def sources_digest(tool, writing=True):
-    """Digest of the decoding sources (without those that write text from
-    words, when `writing` is false); exits when the tool is older than one."""
-    digest = hashlib.sha1()
+def require_built(tool):
+    """Exits when the tool is older than one of its sources."""
     built = os.path.getmtime(tool)
-    for path in source_files(writing):
+    for path in source_files():
         if os.path.getmtime(path) > built:
             raise SystemExit(f"{tool} is older than {os.path.relpath(path, REPO)}: build it first")
-        digest.update(os.path.relpath(path, REPO).encode() + b"\0" + open(path, "rb").read())
+
+
+def shared_libraries(executable):
+    """Paths of the shared libraries the executable loads, as ldd resolves them."""
+    out = subprocess.run(["ldd", executable], capture_output=True, text=True, check=True).stdout
+    return sorted({m.group(1) for m in re.finditer(r"=> (/\S+)", out)})
+
+
+def model_digest():
+    digest = hashlib.sha1()
+    for directory, _, names in sorted(os.walk(MODEL)):
+        for name in sorted(names):
+            path = os.path.join(directory, name)
+            digest.update(os.path.relpath(path, MODEL).encode() + b"\0" + file_digest(path).encode())
     return digest.hexdigest()
+
+
+def executable_identity(executable):
+    """Digests of the executable, its shared libraries and the model."""
+    return ([file_digest(executable)] + [f"{path}:{file_digest(path)}" for path in shared_libraries(executable)] +
+            [model_digest()])
 
 
 def effective_settings(tool, settings):
@@ -86,15 +108,24 @@ class Runner:
     @classmethod
     def ours(cls, label, tool, mode, chunk_ms, settings, env):
         command = [tool, "--mode", mode, "--chunk-ms", str(chunk_ms), *settings]
-        effective = effective_settings(tool, settings)
-        identity = [sources_digest(tool, writing="text=timed" not in effective), mode,
-                    str(chunk_ms if mode == "dictation" else 0), *effective]
+        require_built(tool)
+        identity = [*executable_identity(tool), mode, str(chunk_ms if mode == "dictation" else 0),
+                    *effective_settings(tool, settings)]
         return cls(label, command, identity, False, env)
 
     @classmethod
     def peer(cls, env):
         peer = which(PEER)
-        return cls("peer", [peer, "-logfn", "/dev/null"], [file_digest(peer)], True, env)
+        return cls("peer", [peer, "-logfn", "/dev/null"], executable_identity(peer), True, env)
+
+
+def peer_load_cpu(runner, work, runs=3):
+    """CPU seconds the peer spends on a 0.1 s file, the median of `runs`: its
+    model load, which it pays again for every file."""
+    path = os.path.join(work, "peer-load-0.1s.wav")
+    subprocess.run(["sox", "-R", "-D", "-n", "-r", "16000", "-c", "1", "-b", "16", path, "trim", "0", "0.1"],
+                   check=True)
+    return statistics.median(run_peer(runner, [path], 1)[path].cpu_sec for _ in range(runs))
 
 
 class Decoded:
@@ -143,14 +174,18 @@ def run_peer(runner, paths, jobs):
 
 
 class Cache:
-    def __init__(self, work):
+    """Decoded texts by runner and audio digest; with read=False it only
+    writes, so every file is decoded again."""
+
+    def __init__(self, work, read=True):
         self.directory = os.path.join(work, "decoded")
+        self.read = read
         os.makedirs(self.directory, exist_ok=True)
 
     def load(self, runner):
         entries = {}
         path = os.path.join(self.directory, runner.key + ".jsonl")
-        if os.path.exists(path):
+        if self.read and os.path.exists(path):
             with open(path) as lines:
                 for line in lines:
                     item = json.loads(line)

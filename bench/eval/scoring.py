@@ -1,5 +1,5 @@
-"""Word error rates: normalised words, errors per utterance, and a 95%
-bootstrap interval over utterances."""
+"""Word error rates: normalised words, errors per utterance, and 95%
+bootstrap intervals that resample whole sentences (a cluster bootstrap)."""
 import os
 import random
 import re
@@ -75,45 +75,69 @@ def utterance_errors(reference, hypothesis):
     return word_errors(ref, normalise(hypothesis)), len(ref)
 
 
-def bootstrap_interval(counts, reps=1000, seed=14):
-    """95% interval of the WER when the utterances are resampled with
-    replacement; counts are (errors, words) per utterance."""
+def clusters_of(counts, keys=None):
+    """Per-utterance rows summed by cluster key (one cluster per row without
+    keys), in the order the keys first appear. A row is a tuple of numbers."""
+    if keys is None:
+        return [tuple(row) for row in counts]
+    summed = {}
+    for key, row in zip(keys, counts):
+        before = summed.get(key)
+        summed[key] = tuple(row) if before is None else tuple(a + b for a, b in zip(before, row))
+    return list(summed.values())
+
+
+def _percentiles(values):
+    values.sort()
+    return values[int(0.025 * len(values))], values[int(0.975 * len(values)) - 1]
+
+
+def bootstrap_interval(counts, keys=None, reps=1000, seed=14):
+    """95% interval of the WER when whole clusters are resampled with
+    replacement; counts are (errors, words) per utterance and keys their
+    clusters (the sentence each was spoken from: a sentence's voices and
+    degraded copies stand or fall together). Without keys every utterance is
+    its own cluster."""
     rng = random.Random(seed)
-    n = len(counts)
+    groups = clusters_of(counts, keys)
+    n = len(groups)
     rates = []
     for _ in range(reps):
         errors = words = 0
         for _ in range(n):
-            e, w = counts[rng.randrange(n)]
+            e, w = groups[rng.randrange(n)]
             errors += e
             words += w
         rates.append(errors / words if words else 0.0)
-    rates.sort()
-    return rates[int(0.025 * reps)], rates[int(0.975 * reps) - 1]
+    return _percentiles(rates)
 
 
-def paired_difference_interval(ours, theirs, reps=1000, seed=14):
-    """95% interval of WER(ours) - WER(theirs), resampling utterances jointly."""
+def paired_difference_interval(ours, theirs, keys=None, reps=1000, seed=14):
+    """95% interval of WER(ours) - WER(theirs), resampling whole clusters of
+    both jointly; `ours` and `theirs` are (errors, words) per utterance in the
+    same order, `keys` their clusters."""
     rng = random.Random(seed)
-    n = len(ours)
+    groups = clusters_of([(a[0], b[0], a[1]) for a, b in zip(ours, theirs)], keys)
+    n = len(groups)
     diffs = []
     for _ in range(reps):
         e1 = e2 = words = 0
         for _ in range(n):
-            i = rng.randrange(n)
-            e1 += ours[i][0]
-            e2 += theirs[i][0]
-            words += ours[i][1]
+            a, b, w = groups[rng.randrange(n)]
+            e1 += a
+            e2 += b
+            words += w
         diffs.append((e1 - e2) / words if words else 0.0)
-    diffs.sort()
-    return diffs[int(0.025 * reps)], diffs[int(0.975 * reps) - 1]
+    return _percentiles(diffs)
 
 
 class Score:
-    """Errors and words of one tool on one set, per utterance."""
+    """Errors and words of one tool on one set, per utterance, with the
+    cluster (sentence) of each utterance."""
 
-    def __init__(self, counts):
+    def __init__(self, counts, keys=None):
         self.counts = counts
+        self.keys = list(keys) if keys is not None else list(range(len(counts)))
         self.errors = sum(e for e, _ in counts)
         self.words = sum(w for _, w in counts)
 
@@ -122,10 +146,16 @@ class Score:
         return self.errors / self.words if self.words else 0.0
 
     def cell(self):
-        low, high = bootstrap_interval(self.counts)
+        low, high = bootstrap_interval(self.counts, self.keys)
         return f"{100 * self.wer:.1f}% ({self.errors}/{self.words}) [{100 * low:.1f}–{100 * high:.1f}]"
 
 
+def pooled(scores):
+    """One Score over several sets; an utterance keeps its sentence's cluster."""
+    return Score([c for s in scores for c in s.counts], [k for s in scores for k in s.keys])
+
+
 def score(utterances, texts):
-    """Score of hypotheses `texts` (key -> text) over `utterances`."""
-    return Score([utterance_errors(u.reference, texts[u.key]) for u in utterances])
+    """Score of hypotheses `texts` (key -> text) over `utterances`, each
+    clustered by its key (the sentence it was spoken from)."""
+    return Score([utterance_errors(u.reference, texts[u.key]) for u in utterances], [u.key for u in utterances])

@@ -2,10 +2,12 @@
 committed sentences spoken by two Festival voices, clean and degraded.
 
 Audio is made at bench time and cached under the work directory by the hash
-of what it is made from, so a changed sentence or recipe makes new audio and
-an unchanged one is reused. Every sox call runs with -R (fixed random seed)
+of what it is made from (the sentence, the voice, the recipe, and the
+versions of Festival, its voices and sox), so a changed sentence, recipe or
+tool makes new audio and an unchanged one is reused. Every sox call runs with -R (fixed random seed)
 and -D (no dither), so the same inputs give the same bytes.
 """
+import functools
 import hashlib
 import os
 import re
@@ -50,8 +52,22 @@ def sentences(half):
         return [line.strip() for line in lines if line.strip()]
 
 
+# The packages that make the audio besides the text and the recipe.
+AUDIO_PACKAGES = ["festival", "festvox-us-slt-hts", "festvox-kallpc16k", "sox", "libsox3"]
+
+
+@functools.lru_cache(maxsize=None)
+def audio_tools():
+    """The installed versions of AUDIO_PACKAGES, one line each."""
+    out = subprocess.run(["dpkg-query", "-W", "-f", "${Package} ${Version}\\n", *AUDIO_PACKAGES],
+                         capture_output=True, text=True)
+    if out.returncode != 0:
+        raise SystemExit("cannot read the versions of " + " ".join(AUDIO_PACKAGES) + ": " + out.stderr.strip())
+    return out.stdout
+
+
 def digest(*parts):
-    return hashlib.sha1("\0".join(parts).encode()).hexdigest()[:16]
+    return hashlib.sha1("\0".join((audio_tools(),) + parts).encode()).hexdigest()[:16]
 
 
 def sox(*args):

@@ -2,11 +2,15 @@
 """Compares settings on the dev half: one row per candidate, the WER on each
 dev set and over all of them, the change in errors against the first
 candidate with a 95% paired bootstrap interval, and the CPU time per second
-of audio. Decoded texts are cached like run.py's, so a candidate already
+of audio. Each dev sentence is in every set (two voices, five degraded
+copies), so the interval resamples whole sentences: the files of one sentence
+are not independent. --file-intervals adds the interval that resamples files
+as if they were, for comparison. Decoded texts are cached like run.py's, so a candidate already
 decoded costs nothing.
 
 usage: bench/eval/sweep.py --mode batch|dictation [--chunk-ms N] [--limit N]
-                           [--sets REGEX] [--jobs N] [--peer] CANDIDATE...
+                           [--sets REGEX] [--jobs N] [--peer] [--file-intervals]
+                           CANDIDATE...
 A candidate is "base" (the shipped defaults) or comma-separated settings
 words, e.g. batch.lw=8,batch.wip=0.2 (see settings_arguments.hpp).
 """
@@ -35,6 +39,8 @@ def parse_arguments():
     parser.add_argument("--sets", default=r"^dev ", help="sets to use (regular expression)")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--peer", action="store_true", help="a row for the peer too")
+    parser.add_argument("--file-intervals", action="store_true",
+                        help="also the interval that resamples files as if independent")
     parser.add_argument("candidates", nargs="+")
     return parser.parse_args()
 
@@ -60,7 +66,7 @@ def main():
             by_path = decoding.decode_all(runner, paths, cache, args.jobs)
             per_set = {s.name: scoring.score(s.utterances, {u.key: by_path[u.wav].text for u in s.utterances})
                        for s in chosen}
-            pooled = scoring.Score([c for s in chosen for c in per_set[s.name].counts])
+            pooled = scoring.pooled([per_set[s.name] for s in chosen])
             audio = sum(by_path[p].audio_sec for p in paths)
             cpu = sum(by_path[p].cpu_sec for p in paths) / audio
             rows.append((runner.label, per_set, pooled, cpu))
@@ -68,15 +74,21 @@ def main():
     names = [s.name for s in chosen]
     print(f"{args.mode}, {len(paths)} files, " + (f"first {args.limit} sentences of each set" if args.limit else
                                                     "the whole dev half") + "\n")
-    print("| candidate | " + " | ".join(names) + " | all | errors vs first [95%] | CPU s/s |")
-    print("|---|" + "---|" * (len(names) + 3))
+    extra = " files resampled [95%] |" if args.file_intervals else ""
+    print("| candidate | " + " | ".join(names) + " | all | errors vs first, sentences resampled [95%] |" + extra +
+          " CPU s/s |")
+    print("|---|" + "---|" * (len(names) + 3 + bool(extra)))
     base = rows[0][2]
     for label, per_set, pooled, cpu in rows:
-        low, high = scoring.paired_difference_interval(pooled.counts, base.counts)
+        low, high = scoring.paired_difference_interval(pooled.counts, base.counts, pooled.keys)
         diff = pooled.errors - base.errors
         cells = [f"{100 * per_set[n].wer:.1f}" for n in names]
-        print(f"| {label} | " + " | ".join(cells) + f" | {100 * pooled.wer:.2f} ({pooled.errors}/{pooled.words}) | "
-              f"{diff:+d} [{100 * low:+.1f}, {100 * high:+.1f} pts] | {cpu:.3f} |")
+        line = (f"| {label} | " + " | ".join(cells) + f" | {100 * pooled.wer:.2f} ({pooled.errors}/{pooled.words}) | "
+                f"{diff:+d} [{100 * low:+.1f}, {100 * high:+.1f} pts] |")
+        if args.file_intervals:
+            low, high = scoring.paired_difference_interval(pooled.counts, base.counts)
+            line += f" [{100 * low:+.1f}, {100 * high:+.1f} pts] |"
+        print(line + f" {cpu:.3f} |")
 
 
 if __name__ == "__main__":

@@ -75,7 +75,7 @@ def utterance_errors(reference, hypothesis):
 
 
 def score(utterances, texts):
-    return scoring.Score([utterance_errors(u.reference, texts[u.key]) for u in utterances])
+    return scoring.Score([utterance_errors(u.reference, texts[u.key]) for u in utterances], [u.key for u in utterances])
 
 
 def raw_text(timed):
@@ -103,12 +103,12 @@ def print_tables(chosen_sets, columns, decoded, build, settings):
     write_cpu = audio = 0.0
     for s in chosen_sets:
         for label in labels:
-            timed = {u.key: decoded[(s.name, label)][u.key].text for u in s.utterances}
+            timed = {u.key: decoded[(s.name, label)][u.wav].text for u in s.utterances}
             raw = {k: raw_text(t) for k, t in timed.items()}
             written = formatted_texts(build, timed, settings)
             formatted = {k: text for k, (text, _) in written.items()}
             write_cpu += sum(cpu for _, cpu in written.values())
-            audio += sum(decoded[(s.name, label)][u.key].audio_sec for u in s.utterances)
+            audio += sum(decoded[(s.name, label)][u.wav].audio_sec for u in s.utterances)
             rows[(s.name, label)] = (score(s.utterances, raw), score(s.utterances, formatted),
                                      scoring.score(s.utterances, raw), scoring.score(s.utterances, formatted))
     print("\nWritten text: token errors, case- and punctuation-sensitive, raw and formatted"

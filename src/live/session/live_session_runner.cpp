@@ -52,7 +52,7 @@ double feed(const LiveSessionContext& context, RunningSession& running, const Li
                        std::move(stopSignal), *running.events});
   }
   return feedReplay({context.platform.audio, source.path, source.chunkMs, running.analyzerFormat, running.input,
-                     running.number, std::move(stopSignal), *running.events});
+                     running.number, std::move(stopSignal), *running.events, ReplayPacing::natural});
 }
 
 // A failed session still ends its input, cancels its analyzer and stops its

@@ -89,7 +89,9 @@ double feedChunks(const ReplayFeed& feed, OpenedReplay& replay, const StopFlag& 
     if (auto converted = replay.converter->convert(*buffer)) feed.input->yield(AnalyzerInput{std::move(*converted)});
     position += buffer->frameLength;
     fedMs += buffer->durationMs();
-    if (feed.chunkMs > 0) stopFlag.raisedWithin(std::chrono::milliseconds(std::min(feed.chunkMs, longestPauseMs)));
+    if (feed.pacing == ReplayPacing::natural && feed.chunkMs > 0) {
+      stopFlag.raisedWithin(std::chrono::milliseconds(std::min(feed.chunkMs, longestPauseMs)));
+    }
   }
   return fedMs;
 }

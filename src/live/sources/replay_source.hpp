@@ -3,7 +3,8 @@
 // input in chunks of chunkMs, pausing chunkMs after each chunk so the file
 // plays at roughly its natural speed (slightly slower: the pause is fixed, not
 // a schedule). A stop is noticed between chunks: it ends a pause at once, but
-// never cuts into a chunk.
+// never cuts into a chunk. Unpaced, the same chunks follow each other at once:
+// the words do not depend on timing, so a measurement of them need not wait.
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,11 @@
 
 namespace tolva {
 
+enum class ReplayPacing {
+  natural,  // chunkMs of pause after every chunk (listen replay)
+  none,     // no pause (decoding a file as listen replay would, at full speed)
+};
+
 struct ReplayFeed {
   AudioSystem& audio;
   std::string path;
@@ -26,6 +32,7 @@ struct ReplayFeed {
   std::int64_t session = 0;
   std::shared_ptr<StopSignal> stopSignal;
   LiveEventEmitter& events;
+  ReplayPacing pacing = ReplayPacing::natural;
 };
 
 // Opens the file, emits `capture-started` and feeds until the file is
