@@ -1,14 +1,14 @@
 /**
- * The one-shot subcommands: probe, install, release and transcribe. Each runs
- * the tool once and resolves with its document, or rejects with
- * TolvaSpeechError.
+ * The one-shot subcommands: probe, install, release, transcribe and devices.
+ * Each runs the tool once and resolves with its document (or, for
+ * transcribeText, its text), or rejects with TolvaSpeechError.
  */
 import {
-  type Install, type Probe, type Release, type Transcript,
-  installDocument, probeDocument, releaseDocument, transcriptDocument,
+  type Devices, type Install, type Probe, type Release, type Transcript,
+  devicesDocument, installDocument, probeDocument, releaseDocument, transcriptDocument,
 } from "./documents.js";
 import type { LogEntry, LogHandler } from "./log.js";
-import { type RunOptions, runDocument } from "./run.js";
+import { type RunOptions, runDocument, runText } from "./run.js";
 
 /** Receives a fraction from 0 to 1. */
 export type ProgressHandler = (fraction: number) => void;
@@ -36,7 +36,15 @@ export interface TranscribeOptions extends CommandOptions {
   autoInstall?: boolean;
   /** The fraction of the audio analysed so far, about twice a second. */
   onProgress?: ProgressHandler;
+  /** Each segment carries its words with times and confidence. */
+  words?: boolean;
+  /** No segment lasts longer than this many seconds (a longer one is cut at
+   * its longest pause). */
+  maxSegment?: number;
 }
+
+/** The text formats transcribeText writes: subtitles or plain text. */
+export type TextFormat = "srt" | "vtt" | "txt";
 
 /** A log handler that passes on the `fraction` of each `event` line, and
  * every line to the caller's own onLog. */
@@ -70,12 +78,33 @@ export async function release(locale: string, options: CommandOptions = {}): Pro
   return releaseDocument(await runDocument(withExtra(["release", "--locale", locale], options), options));
 }
 
-/** Turns an audio file into a timed transcript. */
-export async function transcribe(path: string, options: TranscribeOptions = {}): Promise<Transcript> {
+function transcribeArgs(path: string, options: TranscribeOptions, format?: TextFormat): string[] {
   // The tool takes an argument that begins with "--" for a flag.
   const audio = path.startsWith("--") ? `./${path}` : path;
   const args = ["transcribe", audio, "--locale", options.locale ?? "en-US"];
   if (options.autoInstall) args.push("--auto-install");
+  if (options.words) args.push("--words");
+  if (format !== undefined) args.push("--format", format);
+  if (options.maxSegment !== undefined) args.push("--max-segment", String(options.maxSegment));
+  return withExtra(args, options);
+}
+
+/** Turns an audio file into a timed transcript. */
+export async function transcribe(path: string, options: TranscribeOptions = {}): Promise<Transcript> {
   const run = { ...options, onLog: progressReader("transcribe.progress", options) };
-  return transcriptDocument(await runDocument(withExtra(args, options), run));
+  return transcriptDocument(await runDocument(transcribeArgs(path, options), run));
+}
+
+/** Turns an audio file into SubRip or WebVTT subtitles, or plain text, as
+ * the tool writes them; a failure still rejects with the error document's
+ * code. */
+export async function transcribeText(path: string, format: TextFormat, options: TranscribeOptions = {}): Promise<string> {
+  const run = { ...options, onLog: progressReader("transcribe.progress", options) };
+  return runText(transcribeArgs(path, options, format), run);
+}
+
+/** The sound server's capture sources; the one marked `default` is what a
+ * session without `device` records from. */
+export async function devices(options: CommandOptions = {}): Promise<Devices> {
+  return devicesDocument(await runDocument(withExtra(["devices"], options), options));
 }

@@ -59,12 +59,22 @@ export interface Release {
   elapsedMs: number;
 }
 
+/** One recognised word: its times in seconds, like its segment's, and the
+ * recogniser's confidence in it, from 0 to 1. */
+export interface Word {
+  word: string;
+  start: number;
+  end: number;
+  confidence: number;
+}
+
 /** A timed piece of a transcript; seconds from the audio's start, `text` as
- * recognised (not trimmed). */
+ * recognised (not trimmed). `words` only when words were asked for. */
 export interface Segment {
   start: number;
   end: number;
   text: string;
+  words?: Word[];
 }
 
 export interface Transcript {
@@ -84,6 +94,24 @@ export interface Transcript {
   _alternativesCount?: number;
 }
 
+/** One capture source `devices` lists; `name` is what Listener.start takes
+ * as `device`. */
+export interface CaptureSource {
+  name: string;
+  description: string;
+  rate: number;
+  channels: number;
+  /** The source a session without `device` records from. */
+  default: boolean;
+  /** Records what an output plays, not a microphone. */
+  monitor: boolean;
+}
+
+/** What `devices` answers: the sound server's capture sources, sorted by name. */
+export interface Devices {
+  sources: CaptureSource[];
+}
+
 const probeShape: Shape = {
   isAvailable: "boolean", supportedLocales: "array", installedLocales: "array", reservedLocales: "array",
   maximumReservedLocales: "number", requestedLocale: "string?", requestedLocaleResolved: "string?",
@@ -92,7 +120,12 @@ const probeShape: Shape = {
 const installShape: Shape = { locale: "string", statusBefore: "string", statusAfter: "string" };
 const releaseShape: Shape = { locale: "string", resolvedLocale: "string", released: "boolean" };
 const transcriptShape: Shape = { transcript: "string", segments: "array", duration: "number?" };
-const segmentShape: Shape = { start: "number", end: "number", text: "string" };
+const segmentShape: Shape = { start: "number", end: "number", text: "string", words: "array?" };
+const wordShape: Shape = { word: "string", start: "number", end: "number", confidence: "number" };
+const devicesShape: Shape = { sources: "array" };
+const sourceShape: Shape = {
+  name: "string", description: "string", rate: "number", channels: "number", default: "boolean", monitor: "boolean",
+};
 
 export function probeDocument(document: unknown): Probe {
   return checked<Probe>(document, probeShape, "probe document");
@@ -108,6 +141,17 @@ export function releaseDocument(document: unknown): Release {
 
 export function transcriptDocument(document: unknown): Transcript {
   const transcript = checked<Transcript>(document, transcriptShape, "transcript document");
-  for (const segment of transcript.segments) checked<Segment>(segment, segmentShape, "segment");
+  for (const segment of transcript.segments) checkWords(checked<Segment>(segment, segmentShape, "segment").words);
   return transcript;
+}
+
+/** Checks each word of a segment or final that has them. */
+export function checkWords(words: unknown[] | undefined): void {
+  for (const word of words ?? []) checked<Word>(word, wordShape, "word");
+}
+
+export function devicesDocument(document: unknown): Devices {
+  const devices = checked<Devices>(document, devicesShape, "devices document");
+  for (const source of devices.sources) checked<CaptureSource>(source, sourceShape, "capture source");
+  return devices;
 }

@@ -4,6 +4,7 @@
  * since the tool started). Members beyond those named here (from `start`
  * options this client does not know) are kept as they came.
  */
+import { checkWords, type Word } from "./documents.js";
 import { TolvaSpeechError } from "./errors.js";
 import { checked, type Shape } from "./shape.js";
 
@@ -51,7 +52,8 @@ export interface VolatileEvent extends Envelope {
 }
 
 /** Settled text of one utterance. `empty` marks the one empty final of a
- * session that ended without any text. */
+ * session that ended without any text. `words` only in a session started
+ * with `words: true`. */
 export interface FinalEvent extends Envelope {
   event: "final";
   session: number;
@@ -59,6 +61,7 @@ export interface FinalEvent extends Envelope {
   sessionMs: number;
   empty?: boolean;
   truncated?: boolean;
+  words?: Word[];
 }
 
 /** The last event of every session. */
@@ -96,7 +99,9 @@ const shapes: Record<ListenEvent["event"], Shape> = {
   "session-started": { session: "number", locale: "string", mode: "string", analyzerFormat: "string" },
   "capture-started": { session: "number", source: "string" },
   "volatile": { session: "number", text: "string", sessionMs: "number", truncated: "boolean?" },
-  "final": { session: "number", text: "string", sessionMs: "number", empty: "boolean?", truncated: "boolean?" },
+  "final": {
+    session: "number", text: "string", sessionMs: "number", empty: "boolean?", truncated: "boolean?", words: "array?",
+  },
   "session-ended": {
     session: "number", sessionMs: "number", volatileCount: "number", finalCount: "number",
     firstVolatileMs: "number", audioFedMs: "number", failed: "boolean?",
@@ -123,5 +128,6 @@ export function parseEvent(line: string): EventLine {
   const value = checked<{ event: string } & Record<string, unknown>>(parsed, { event: "string" }, "event line");
   const shape = (shapes as Record<string, Shape | undefined>)[value.event];
   const event = shape === undefined ? undefined : checked<ListenEvent>(value, shape, `${value.event} event`);
+  if (event?.event === "final") checkWords(event.words);
   return { name: value.event, event, value };
 }

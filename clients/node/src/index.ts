@@ -15,9 +15,13 @@
  * environment variable, else PATH. Every failure is a TolvaSpeechError.
  * Run the tool from Electron's main process, not from a renderer.
  */
-export { install, probe, release, transcribe } from "./commands.js";
-export type { CommandOptions, InstallOptions, ProbeOptions, ProgressHandler, TranscribeOptions } from "./commands.js";
-export type { AssetStatus, Install, Probe, Release, Segment, Transcript } from "./documents.js";
+export { devices, install, probe, release, transcribe, transcribeText } from "./commands.js";
+export type {
+  CommandOptions, InstallOptions, ProbeOptions, ProgressHandler, TextFormat, TranscribeOptions,
+} from "./commands.js";
+export type {
+  AssetStatus, CaptureSource, Devices, Install, Probe, Release, Segment, Transcript, Word,
+} from "./documents.js";
 export { TolvaSpeechError } from "./errors.js";
 export type {
   CaptureStartedEvent, ErrorEvent, FinalEvent, ListenEvent, ReadyEvent, SessionEndedEvent, SessionEvent,
@@ -31,4 +35,4 @@ export type { RunOptions } from "./run.js";
 export { Session } from "./session.js";
 export type { StopOptions } from "./session.js";
 export { findTool } from "./tool.js";
-export type { ExitStatus } from "./tool.js";
+export type { ExitStatus, TextStyle } from "./tool.js";

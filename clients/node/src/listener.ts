@@ -28,13 +28,15 @@ import { LineSplitter } from "./lines.js";
 import { type LogEntry, LogReader } from "./log.js";
 import { EventQueue } from "./queue.js";
 import { Session, type StopOptions } from "./session.js";
-import { type ExitStatus, exitError, findTool } from "./tool.js";
+import { type ExitStatus, type TextStyle, exitError, findTool, toolEnvironment } from "./tool.js";
 
 export interface ListenerOptions {
   /** The executable; default $TOLVA_SPEECH, then tolva-speech on PATH. */
   tool?: string;
   /** The tool's whole environment, as for child_process.spawn. */
   env?: NodeJS.ProcessEnv;
+  /** Sets TOLVA_SPEECH_TEXT in the tool's environment: "formatted" or "raw". */
+  text?: TextStyle;
   /** Arguments after `listen`, for flags this client does not name. */
   args?: readonly string[];
   /** Milliseconds to wait for `ready`; default 30000. */
@@ -50,6 +52,21 @@ export interface StartOptions {
   replay?: string;
   /** Replay chunk length in milliseconds; the tool's default is 100. */
   chunkMs?: number;
+  /** The capture source to record from (see devices()); default the
+   * server's default source. */
+  device?: string;
+  /** A FIFO the caller writes audio into: a container FFmpeg decodes, or raw
+   * PCM with `streamFormat`, `rate` and `channels`. The session ends when
+   * its writer closes it, or at stop(). */
+  stream?: string;
+  /** Raw PCM of a stream: "s16le" or "f32le"; sent as the command's `format`. */
+  streamFormat?: "s16le" | "f32le";
+  /** The raw stream's sample rate in Hz. */
+  rate?: number;
+  /** The raw stream's channel count. */
+  channels?: number;
+  /** Each final of the session carries its words. */
+  words?: boolean;
   /** Further members of the start command, sent as given, for options this
    * client does not name. */
   [option: string]: unknown;
@@ -140,7 +157,7 @@ export class Listener extends EventEmitter {
     });
     this.log = new LogReader((entry) => this.tell("log", entry));
     this.child = spawn(findTool(options.tool), ["listen", ...(options.args ?? [])],
-      { stdio: "pipe", env: options.env });
+      { stdio: "pipe", env: toolEnvironment(options.env, options.text) });
     this.child.stdin.on("error", () => {}); // a tool that is gone answers through its exit
     this.child.stdout.on("data", (chunk: Buffer) => this.readEvents(this.stdoutLines.feed(chunk)));
     this.child.stdout.on("end", () => this.readEvents(this.stdoutLines.end()));
@@ -168,16 +185,18 @@ export class Listener extends EventEmitter {
   }
 
   /**
-   * Starts a session on the microphone, or on the file `replay`. Resolves
+   * Starts a session on the microphone (`device`, else the default source),
+   * on the file `replay`, or on the FIFO `stream`. Resolves
    * with the Session once the tool has started it; rejects with the tool's
    * refusal ("locale-not-installed", "session-already-active", ...) or with
    * the error of a session that failed before it started.
    */
   start(options: StartOptions): Promise<Session> {
-    const { locale, replay, chunkMs, ...others } = options;
+    const { locale, replay, chunkMs, device, stream, streamFormat, rate, channels, words, ...others } = options;
     const command: Record<string, unknown> = { ...others, cmd: "start", locale };
-    if (replay !== undefined) command.replay = replay;
-    if (chunkMs !== undefined) command.chunkMs = chunkMs;
+    const named = { replay, chunkMs, device, stream, format: streamFormat, rate, channels };
+    for (const [key, value] of Object.entries(named)) if (value !== undefined) command[key] = value;
+    if (words) command.words = true;
     return this.serialised(() => new Promise<Session>((resolve, reject) => {
       this.send({ kind: "start", resolve, reject }, command);
     }));

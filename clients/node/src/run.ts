@@ -10,7 +10,7 @@ import { spawn } from "node:child_process";
 
 import { TolvaSpeechError } from "./errors.js";
 import { LogReader, type LogHandler } from "./log.js";
-import { type ExitStatus, exitError, findTool } from "./tool.js";
+import { type ExitStatus, type TextStyle, exitError, findTool, toolEnvironment } from "./tool.js";
 
 export interface RunOptions {
   /** The executable; default $TOLVA_SPEECH, then tolva-speech on PATH. */
@@ -18,6 +18,8 @@ export interface RunOptions {
   /** The tool's whole environment, as for child_process.spawn (it replaces
    * process.env; spread process.env into it to add a variable). */
   env?: NodeJS.ProcessEnv;
+  /** Sets TOLVA_SPEECH_TEXT in the tool's environment: "formatted" or "raw". */
+  text?: TextStyle;
   /** Milliseconds to wait for the answer; the tool is then killed and the
    * run rejects with code "timeout". */
   timeout?: number;
@@ -57,7 +59,9 @@ function runProcess(args: readonly string[], options: RunOptions): Promise<Finis
   return new Promise((resolve, reject) => {
     const { signal } = options;
     if (signal?.aborted) throw abortedError(signal);
-    const child = spawn(findTool(options.tool), args, { stdio: ["ignore", "pipe", "pipe"], env: options.env });
+    const child = spawn(findTool(options.tool), args, {
+      stdio: ["ignore", "pipe", "pipe"], env: toolEnvironment(options.env, options.text),
+    });
     const out: Buffer[] = [];
     const log = new LogReader(options.onLog);
     let reason: Reason | undefined;

@@ -49,6 +49,19 @@ export function findTool(tool?: string): string {
   );
 }
 
+/** How the tool writes texts: "formatted" written text (its default) or
+ * "raw", the recogniser's words as they are. */
+export type TextStyle = "formatted" | "raw";
+
+export const TEXT_VARIABLE = "TOLVA_SPEECH_TEXT";
+
+/** The child's environment: `env` (else this process's) with the text style
+ * set when one is asked for; process.env itself is left alone. Without
+ * `text`, `env` is passed on as it came. */
+export function toolEnvironment(env: NodeJS.ProcessEnv | undefined, text: TextStyle | undefined): NodeJS.ProcessEnv | undefined {
+  return text === undefined ? env : { ...(env ?? process.env), [TEXT_VARIABLE]: text };
+}
+
 /** How a process ended, as child_process reports it. */
 export interface ExitStatus {
   code: number | null;
