@@ -5,13 +5,25 @@ import { join } from "node:path";
 import { describe, test } from "node:test";
 
 import {
-  TolvaSpeechError, findTool, install, probe, release, runText, transcribe,
+  TolvaSpeechError, devices, findTool, install, probe, release, runText, transcribe, transcribeText,
 } from "../dist/index.js";
 import { audio, fakeTool, scratch, scripted, scriptedBinary } from "./support.js";
 
 const ENGLISH = {
   supportedLocales: ["de_DE", "en_US"], installedLocales: ["en_US"],
   files: { "a.wav": { sampleRate: 16000, channels: 1, length: 32000 } },
+};
+
+const word = (text, start, end, confidence) => ({ word: text, start, end, confidence });
+// Two results with their words; the second lasts 12 s with a long pause after "drift".
+const WORDS = {
+  ...ENGLISH, files: { "a.wav": { sampleRate: 16000, channels: 1, length: 16000 * 15 } },
+  analyzer: { results: [
+    { text: " hello there", start: 0.5, end: 1.4, alternatives: 1,
+      words: [word("hello", 0.5, 0.9, 0.93), word("there", 0.95, 1.4, 0.5)] },
+    { text: " the boats drift and the river runs on", start: 2, end: 14, alternatives: 2,
+      words: [word("the", 2, 2.2, 0.9), word("boats", 2.2, 3, 0.9), word("drift", 3, 4, 0.8), word("and", 7, 7.5, 0.7),
+        word("the", 7.5, 8, 0.9), word("river", 8, 9, 0.9), word("runs", 9.1, 12, 0.6), word("on", 12.1, 14, 0.4)] }] },
 };
 
 /** Awaits `promise` to reject with a TolvaSpeechError and returns it. */
@@ -94,6 +106,42 @@ describe("against the scripted tool", { skip: scriptedBinary.skip }, () => {
     });
   }
 
+  test("words and maxSegment reach the segments; without them the document is as before", async () => {
+    const plain = await transcribe(audio(), scripted(WORDS));
+    assert.deepEqual(plain.segments, [
+      { start: 0.5, end: 1.4, text: " hello there" }, { start: 2, end: 14, text: " the boats drift and the river runs on" }]);
+    const worded = await transcribe(audio(), { words: true, ...scripted(WORDS) });
+    assert.deepEqual(worded.segments.map((s) => s.words), WORDS.analyzer.results.map((r) => r.words));
+    assert.deepEqual(worded.segments.map((s) => s.text), plain.segments.map((s) => s.text));
+    const cut = await transcribe(audio(), { maxSegment: 5, ...scripted(WORDS) });
+    assert.deepEqual(cut.segments.map((s) => [s.start, s.end, s.text]),
+      [[0.5, 1.4, " hello there"], [2, 4, " the boats drift"], [7, 12, " and the river runs"], [12.1, 14, " on"]]);
+    assert.ok(cut.segments.every((s) => s.words === undefined));
+  });
+
+  const textFormats = [
+    ["srt", "1\n00:00:00,500 --> 00:00:04,000\nhello there the boats drift\n\n2\n00:00:07,000 --> 00:00:14,000\nand the river runs on\n\n"],
+    ["vtt", "WEBVTT\n\n00:00:00.500 --> 00:00:04.000\nhello there the boats drift\n\n00:00:07.000 --> 00:00:14.000\nand the river runs on\n\n"],
+    ["txt", "hello there\nthe boats drift and the river runs on\n"],
+  ];
+  for (const [format, expected] of textFormats) {
+    test(`transcribeText resolves with the tool's ${format}, and rejects with an error document`, async () => {
+      const fractions = [];
+      assert.equal(await transcribeText(audio(), format, { onProgress: (f) => fractions.push(f), ...scripted(WORDS) }), expected);
+      assert.equal(fractions.at(-1), 1);
+      const error = await rejection(transcribeText("/no/such.wav", format, scripted(WORDS)));
+      assert.deepEqual([error.code, error.message], ["no-such-file", "audio file not found: /no/such.wav"]);
+    });
+  }
+
+  test("devices resolves with the capture sources", async () => {
+    const result = await devices(scripted({ capture: { sources: [
+      { name: "usb-mic", description: "USB microphone", sampleRate: 44100, channels: 2 },
+      { name: "desk.monitor", description: "Monitor of desk", sampleRate: 48000, channels: 1, monitor: true, default: true }] } }));
+    assert.deepEqual(result.sources.map((s) => [s.name, s.description, s.rate, s.channels, s.default, s.monitor]),
+      [["desk.monitor", "Monitor of desk", 48000, 1, true, true], ["usb-mic", "USB microphone", 44100, 2, false, false]]);
+  });
+
   test("an aborted transcription rejects at once when the signal was already aborted", async () => {
     const error = await rejection(transcribe(audio(), { signal: AbortSignal.abort(), ...scripted(ENGLISH) }));
     assert.equal(error.code, "aborted");
@@ -158,6 +206,50 @@ while :; do sleep 0.05; done`);
     const srt = await runText(["transcribe", "a.wav", "--format", "srt"], { tool: fakeTool("printf '1\\n00:00:00,000 --> 00:00:01,000\\nhello\\n'") });
     assert.equal(srt, "1\n00:00:00,000 --> 00:00:01,000\nhello\n");
   });
+
+  // A stand-in that answers with its command line and its TOLVA_SPEECH_TEXT.
+  const echo = `printf '{"transcript":"%s","segments":[],"text":"%s"}\\n' "$*" "\${TOLVA_SPEECH_TEXT-unset}"`;
+  const commandLines = [
+    [{}, "transcribe a.wav --locale en-US", "unset"],
+    [{ words: false, autoInstall: false }, "transcribe a.wav --locale en-US", "unset"],
+    [{ locale: "de-DE", autoInstall: true }, "transcribe a.wav --locale de-DE --auto-install", "unset"],
+    [{ words: true }, "transcribe a.wav --locale en-US --words", "unset"],
+    [{ maxSegment: 2.5 }, "transcribe a.wav --locale en-US --max-segment 2.5", "unset"],
+    [{ autoInstall: true, words: true, maxSegment: 10, args: ["--x"] },
+      "transcribe a.wav --locale en-US --auto-install --words --max-segment 10 --x", "unset"],
+    [{ text: "raw" }, "transcribe a.wav --locale en-US", "raw"],
+    [{ text: "formatted", env: { PATH: "/bin", TOLVA_SPEECH_TEXT: "raw" } }, "transcribe a.wav --locale en-US", "formatted"],
+    [{ env: { PATH: "/bin", TOLVA_SPEECH_TEXT: "raw" } }, "transcribe a.wav --locale en-US", "raw"],
+  ];
+  for (const [options, line, text] of commandLines) {
+    test(`transcribe's options make its command line and environment: ${JSON.stringify(options)}`, async (t) => {
+      const saved = process.env.TOLVA_SPEECH_TEXT;
+      delete process.env.TOLVA_SPEECH_TEXT;
+      t.after(() => { if (saved !== undefined) process.env.TOLVA_SPEECH_TEXT = saved; });
+      const result = await transcribe("a.wav", { tool: fakeTool(echo), ...options });
+      assert.deepEqual([result.transcript, result.text], [line, text]);
+      assert.equal(process.env.TOLVA_SPEECH_TEXT, undefined); // the caller's environment is left alone
+    });
+  }
+
+  test("transcribeText adds --format after the other flags", async () => {
+    const tool = fakeTool(`printf '%s|%s' "$*" "$TOLVA_SPEECH_TEXT"`);
+    assert.equal(await transcribeText("a.wav", "vtt", { tool, words: true, maxSegment: 3, text: "raw" }),
+      "transcribe a.wav --locale en-US --words --format vtt --max-segment 3|raw");
+  });
+
+  const badWords = [
+    ["a word that is not an object", '[1]'],
+    ["a word without confidence", '[{"word":"hi","start":0,"end":1}]'],
+    ["words that are not a list", '{"word":"hi"}'],
+  ];
+  for (const [name, words] of badWords) {
+    test(`a segment with malformed words is an error: ${name}`, async () => {
+      const tool = fakeTool(`echo '{"transcript":"hi","segments":[{"start":0,"end":1,"text":"hi","words":${words}}]}'`);
+      const error = await rejection(transcribe("a.wav", { tool, words: true }));
+      assert.equal(error.code, "crashed");
+    });
+  }
 
   test("a path that begins with -- is not taken for a flag", async () => {
     const tool = fakeTool(`printf '{"transcript":"%s","segments":[]}\\n' "$2"`);

@@ -118,6 +118,35 @@ describe("against the scripted tool", { skip: scriptedBinary.skip }, () => {
     assert.equal((await rejection(listener.start({ locale: "en-US" }))).code, "closed");
   });
 
+  test("a session started with words gets them on its finals, one without does not", async () => {
+    const words = [{ word: "hello", start: 0, end: 0.4, confidence: 0.9 }, { word: "world", start: 0.45, end: 0.5, confidence: 0.6 }];
+    const listener = new Listener(scripted({ ...ENGLISH, analyzer: { results: [RESULTS[0], { ...RESULTS[1], words }] } }));
+    const finals = [];
+    for (const asked of [{ words: true }, {}]) {
+      const session = await listener.start({ locale: "en-US", replay: audio(), chunkMs: 50, ...asked });
+      finals.push((await collect(session)).find((e) => e.event === "final"));
+    }
+    assert.deepEqual(finals.map((e) => e.text), [" Hello world", " Hello world"]);
+    assert.deepEqual(finals[0].words, words);
+    assert.ok(!("words" in finals[1]));
+    await listener.quit();
+  });
+
+  test("device chooses the capture source; one that does not exist fails the session", async () => {
+    const listener = new Listener(scripted({ ...ENGLISH, analyzer: { results: [] }, capture: { sources: [
+      { name: "usb-mic", sampleRate: 16000, channels: 1 }, { name: "scripted-mic", default: true }] } }));
+    const errors = [];
+    listener.on("session-error", (event) => errors.push(event.message));
+    const chosen = await listener.start({ locale: "en-US", device: "usb-mic" });
+    assert.equal(chosen.mode, "mic");
+    await chosen.stop();
+    const missing = await listener.start({ locale: "en-US", device: "nope" });
+    assert.equal((await missing.ended).failed, true);
+    const unknownSources = errors.filter((message) => message.includes("no capture source named"));
+    assert.ok(unknownSources.length === 1 && unknownSources[0].includes("'nope'"), errors.join(" | "));
+    await listener.quit();
+  });
+
   test("an unavailable engine rejects ready and every command", async () => {
     const listener = new Listener(scripted({ available: false }));
     assert.equal((await rejection(listener.ready)).code, "unavailable");
@@ -189,7 +218,7 @@ echo '${ended}'; read line; echo '${refused}'; read line`) });
 
   test("further start options, the environment and unknown members pass through", async () => {
     const received = join(scratch(), "received");
-    const final = '{"event":"final","seq":3,"tMs":2,"session":1,"text":"hi","sessionMs":1,"words":[{"w":"hi"}]}';
+    const final = '{"event":"final","seq":3,"tMs":2,"session":1,"text":"hi","sessionMs":1,"words":[{"word":"hi","start":0,"end":1,"confidence":1,"stress":2}]}';
     const listener = new Listener({
       tool: fakeTool(`echo '${READY}'; read line; printf '%s %s' "$TOLVA_SPEECH_TEXT" "$line" > ${received}
 echo '${STARTED}'; echo '{"event":"level","seq":3,"tMs":2,"session":1}'; echo '${final}'; read line`),
@@ -204,6 +233,44 @@ echo '${STARTED}'; echo '{"event":"level","seq":3,"tMs":2,"session":1}'; echo '$
     assert.deepEqual(JSON.parse(line), { device: "alsa_input.usb", words: true, cmd: "start", locale: "en-US" });
     assert.equal((await levels).session, 1);
     await listener.quit();
-    assert.deepEqual(finals.map((e) => e.words), [[{ w: "hi" }]]);
+    assert.deepEqual(finals.map((e) => e.words), [[{ word: "hi", start: 0, end: 1, confidence: 1, stress: 2 }]]);
+  });
+
+  // Each start command as the tool receives it, and the text style in its environment.
+  const startCommands = [
+    [{}, { locale: "en-US" }, '{"cmd":"start","locale":"en-US"}', "unset"],
+    [{}, { locale: "en-US", replay: "a.wav", chunkMs: 50, words: false },
+      '{"cmd":"start","locale":"en-US","replay":"a.wav","chunkMs":50}', "unset"],
+    [{}, { locale: "en-US", words: true }, '{"cmd":"start","locale":"en-US","words":true}', "unset"],
+    [{}, { locale: "en-US", device: "alsa_input.usb-mic" }, '{"cmd":"start","locale":"en-US","device":"alsa_input.usb-mic"}', "unset"],
+    [{}, { locale: "en-US", stream: "/run/app/audio.fifo" }, '{"cmd":"start","locale":"en-US","stream":"/run/app/audio.fifo"}', "unset"],
+    [{}, { locale: "en-US", stream: "a.fifo", streamFormat: "s16le", rate: 16000, channels: 1, words: true },
+      '{"cmd":"start","locale":"en-US","stream":"a.fifo","format":"s16le","rate":16000,"channels":1,"words":true}', "unset"],
+    [{ text: "raw" }, { locale: "en-US" }, '{"cmd":"start","locale":"en-US"}', "raw"],
+    [{ text: "formatted", env: { PATH: "/bin", TOLVA_SPEECH_TEXT: "raw" } }, { locale: "en-US" },
+      '{"cmd":"start","locale":"en-US"}', "formatted"],
+  ];
+  for (const [listenerOptions, startOptions, line, text] of startCommands) {
+    test(`start options make the start command: ${JSON.stringify({ ...listenerOptions, ...startOptions })}`, async (t) => {
+      const saved = process.env.TOLVA_SPEECH_TEXT;
+      delete process.env.TOLVA_SPEECH_TEXT;
+      t.after(() => { if (saved !== undefined) process.env.TOLVA_SPEECH_TEXT = saved; });
+      const received = join(scratch(), "received");
+      const listener = new Listener({ ...listenerOptions, tool: fakeTool(`echo '${READY}'; read line
+printf '%s\n%s' "\${TOLVA_SPEECH_TEXT-unset}" "$line" > ${received}; echo '${STARTED}'; read line`) });
+      await listener.start(startOptions);
+      await listener.quit();
+      assert.deepEqual(readFileSync(received, "utf8").split("\n"), [text, line]);
+      assert.equal(process.env.TOLVA_SPEECH_TEXT, undefined);
+    });
+  }
+
+  test("a final with malformed words is an error", async () => {
+    const final = '{"event":"final","seq":3,"tMs":2,"session":1,"text":"hi","sessionMs":1,"words":[{"word":"hi"}]}';
+    const listener = new Listener({ tool: fakeTool(`echo '${READY}'; read line; echo '${STARTED}'; echo '${final}'; read line`) });
+    const session = await listener.start({ locale: "en-US", words: true });
+    const error = await rejection(collect(session));
+    assert.equal(error.code, "crashed");
+    assert.ok(error.message.includes("the tool's word has no"), error.message);
   });
 });
