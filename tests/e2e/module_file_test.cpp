@@ -74,7 +74,9 @@ class DamagedModule : public testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedModule, TranscribeFailsNamingTheModule) {
   DamagedTree tree(GetParam());
-  ToolRun run = runTool(tree.binary.string(), {"transcribe", clip.string(), "--locale", "en-US"}, {.env = tree.env()});
+  ToolOptions options;
+  options.env = tree.env();
+  ToolRun run = runTool(tree.binary.string(), {"transcribe", clip.string(), "--locale", "en-US"}, options);
   ASSERT_EQ(run.status, 1) << run.err;
   json document = json::parse(run.out);
   EXPECT_EQ(document["error"], "audio-open-failed");

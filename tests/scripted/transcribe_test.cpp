@@ -289,7 +289,9 @@ TEST_F(Transcribe, ProgressFollowsTheAudioWhoseResultsAreDelivered) {
   const std::set<double> steps{0, 0.25, 0.75, 0.9, 1};
   for (std::size_t i = 0; i < fractions.size(); ++i) {
     EXPECT_TRUE(steps.contains(fractions[i])) << fractions[i];
-    if (i > 0) EXPECT_GE(fractions[i], fractions[i - 1]);
+    if (i > 0) {
+      EXPECT_GE(fractions[i], fractions[i - 1]);
+    }
   }
   EXPECT_GE(std::count_if(fractions.begin(), fractions.end(), [](double f) { return f < 1; }), 2);
 }

@@ -41,7 +41,9 @@ void expectWithinLimits(const std::vector<CueWord>& words, const std::vector<Cue
     const Cue& cue = cues[i];
     EXPECT_LT(cue.startMs, cue.endMs) << i;
     EXPECT_LE(cue.endMs - cue.startMs, static_cast<std::int64_t>(limits.maxSeconds * 1000)) << i;
-    if (i > 0) EXPECT_LE(cues[i - 1].endMs, cue.startMs) << i;
+    if (i > 0) {
+      EXPECT_LE(cues[i - 1].endMs, cue.startMs) << i;
+    }
     EXPECT_GE(cue.lines.size(), 1u);
     EXPECT_LE(cue.lines.size(), limits.lines) << i;
     for (const std::string& line : cue.lines) EXPECT_LE(graphemeCount(line), limits.lineChars) << line;

@@ -13,8 +13,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/sphinx/decoder/decoder_settings.hpp"
 #include "platform/sphinx/analysis/voice_activity.hpp"
+#include "platform/sphinx/decoder/decoder_settings.hpp"
 
 namespace tolva::sphinx {
 
