@@ -184,12 +184,16 @@ def as_pcm(pcm, rate, channels):
 class PacedWriter:
     """Writes s16le PCM of `rate` and `channels` into a FIFO in real time,
     `chunk_ms` every `chunk_ms`, on a thread; written_at[i] is when chunk i
-    was written."""
+    was written. `head` bytes (a container's header) go first at once;
+    `piece` bytes per chunk replace the PCM's (for compressed data)."""
 
-    def __init__(self, fifo, pcm, chunk_ms=100, rate=RATE, channels=1):
+    def __init__(self, fifo, pcm, chunk_ms=100, rate=RATE, channels=1, head=0, piece=None):
         self.fd = os.open(fifo, os.O_WRONLY)
+        if head:
+            os.write(self.fd, pcm[:head])
         self.pcm = pcm
-        self.chunk = rate * channels * 2 * chunk_ms // 1000
+        self.head = head
+        self.chunk = piece or rate * channels * 2 * chunk_ms // 1000
         self.period = chunk_ms / 1000
         self.written_at = []
         self.stopped = threading.Event()
@@ -198,7 +202,7 @@ class PacedWriter:
 
     def _run(self):
         start = time.monotonic()
-        for index, at in enumerate(range(0, len(self.pcm), self.chunk)):
+        for index, at in enumerate(range(self.head, len(self.pcm), self.chunk)):
             if self.stopped.is_set():
                 break
             try:

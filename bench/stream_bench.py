@@ -15,11 +15,9 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from listen_client import Listen, clip_pcm, save_results, speech_onset_ms  # noqa: E402
+from listen_client import Listen, PacedWriter, clip_pcm, save_results, speech_onset_ms  # noqa: E402
 
 CLIPS = ["0870", "0880", "0890", "0920", "0930"]
 PIECE_MS = 20
@@ -40,40 +38,6 @@ def ogg_opus(pcm):
                           check=True).stdout
 
 
-class FifoFeeder:
-    """Writes `data` into the FIFO, `piece` bytes every 20 ms, after `head`
-    bytes written at once; written_at[i] is when piece i was written."""
-
-    def __init__(self, fifo, data, piece, head=0):
-        self.fd = os.open(fifo, os.O_WRONLY)
-        if head:
-            os.write(self.fd, data[:head])
-        self.data, self.head, self.piece = data, head, piece
-        self.written_at = []
-        self.stopped = threading.Event()
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        start = time.monotonic()
-        for index, at in enumerate(range(self.head, len(self.data), self.piece)):
-            if self.stopped.is_set():
-                break
-            try:
-                os.write(self.fd, self.data[at:at + self.piece])
-            except OSError:
-                break
-            self.written_at.append(time.monotonic())
-            pause = start + (index + 1) * PIECE_MS / 1000 - time.monotonic()
-            if pause > 0:
-                time.sleep(pause)
-
-    def stop(self):
-        self.stopped.set()
-        self.thread.join()
-        os.close(self.fd)
-
-
 def lag(listen, fifo, kind, clip):
     pcm = SILENCE + clip_pcm(clip) + SILENCE * 2
     onset_ms = 1000 + speech_onset_ms(clip_pcm(clip))
@@ -88,7 +52,7 @@ def lag(listen, fifo, kind, clip):
         piece = max(1, round(len(data) * PIECE_MS / (len(pcm) / (RATE * 2) * 1000)))
     listen.send(command)
     listen.await_event("capture-started")
-    feeder = FifoFeeder(fifo, data, piece, head)
+    feeder = PacedWriter(fifo, data, PIECE_MS, head=head, piece=piece)
     at, _ = listen.await_event("volatile", timeout=120)
     feeder.stop()
     listen.send({"cmd": "stop"})  # the rest of the clip is not needed
