@@ -1,9 +1,9 @@
 #pragma once
 // The progress of a file transcription, for parents that show a progress bar.
 //
-// Progress is the audio the analyzer has decoded and handed on as results, in
-// time order (SpeechAnalyzer::analyzedSeconds): it rises as the work is done,
-// however far the engine reads ahead. A reporter task logs
+// Progress is the audio the analyzer has decoded (SpeechAnalyzer::
+// analyzedSeconds): it rises as the work is done, however far the engine
+// reads ahead. A reporter task logs
 //   {"event":"transcribe.progress","audioSec":<seconds analysed>,"fraction":<of the duration, at most 1>}
 // at once and then every 500 ms until it is stopped; finish() adds one last
 // line for the whole file.

@@ -89,10 +89,10 @@ class SpeechAnalyzer {
   // Consumes the whole file. Returns the time of the last sample, in seconds,
   // or nothing when there was none.
   virtual std::optional<double> analyzeSequence(AudioFile& file) = 0;
-  // How far analyzeSequence has got: the seconds of audio from the start of
-  // the file that have been decoded with every result from them delivered to
-  // the results channels. Grows in time order, as the work is done; may be
-  // read from any thread while analyzeSequence runs.
+  // How far analyzeSequence has got: the seconds of audio decoded, counting
+  // audio still being decoded by the share of the work done on it. Grows as
+  // the work is done, never goes back, and reaches the whole file when
+  // analyzeSequence returns; may be read from any thread while it runs.
   virtual double analyzedSeconds() const = 0;
   // Starts analysing the input channel in the background and returns; the
   // analysis runs until the channel is finished.

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "concurrency/notification.hpp"
@@ -41,6 +44,43 @@ TEST(SphinxFileThreads, SegmentsTimesAndTextsAreTheSameForOneTwoAndThreeDecoders
       EXPECT_TRUE(collected.results[i].isFinal);
     }
   }
+}
+
+// Progress counts utterances while they are decoded, not only as their
+// results arrive, so it takes many more values than there are results.
+TEST(SphinxFileThreads, ProgressRisesWithTheDecodingNeverGoesBackAndEndsAtTheFile) {
+  Engine engine(2);
+  auto transcriber = engine.transcriber(SpeechPreset::batch());
+  auto analyzer = engine.engine->makeAnalyzer({transcriber});
+  auto file = clipsWithPauses(1);
+  std::atomic<bool> returned = false;
+  std::string failure;
+  std::vector<double> seen;
+  {
+    std::jthread analysis([&] {
+      try {
+        analyzer->analyzeSequence(*file);
+      } catch (const PlatformError& error) {
+        failure = error.what();
+      }
+      returned = true;
+    });
+    while (!returned) {
+      seen.push_back(analyzer->analyzedSeconds());
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  ASSERT_EQ(failure, "");
+  analyzer->finalizeAndFinishThroughEndOfInput();
+  Collected collected = collect(*transcriber->results());
+  ASSERT_FALSE(collected.results.empty());
+
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_LE(seen.back(), file->duration());
+  EXPECT_NEAR(analyzer->analyzedSeconds(), file->duration(), 1e-9);
+  std::set<double> values(seen.begin(), seen.end());
+  EXPECT_GT(values.size(), 2 * collected.results.size()) << values.size() << " values, "
+                                                        << collected.results.size() << " results";
 }
 
 TEST(SphinxFileThreads, CancelEndsTheAnalysisAndGivesEveryDecoderBack) {

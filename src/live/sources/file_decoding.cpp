@@ -28,7 +28,8 @@ struct NullDevice {
 };
 
 DecodedFile finalResults(ResultChannel& results, double audioSeconds) {
-  DecodedFile decoded{.audioSeconds = audioSeconds};
+  DecodedFile decoded;
+  decoded.audioSeconds = audioSeconds;
   std::string joined;
   while (std::optional<TranscriberResult> result = results.next()) {
     if (!result->isFinal) continue;

@@ -55,7 +55,7 @@ std::optional<double> SphinxAnalyzer::analyzeSequence(AudioFile& file) {
     const SphinxSettings& settings = cache_->settings();
     VoiceActivity detector(files, settings.wholeUtterance.voice);
     return analyzeFile(file, std::move(decoders), detector, settings.splitter, sink_, resultTextWriter(settings.text),
-                       analyzedSeconds_, cancel_.get_token());
+                       progress_, cancel_.get_token());
   } catch (...) {
     sink_.finish(std::current_exception());
     throw;

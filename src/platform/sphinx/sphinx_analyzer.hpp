@@ -14,13 +14,13 @@
 // Thread contract: as SpeechAnalyzer. The decoding thread shares ownership of
 // all it touches and is joined by the destructor, which also ends the results.
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <stop_token>
 #include <thread>
 
 #include "platform/sphinx/decoder/decoder_cache.hpp"
+#include "platform/sphinx/analysis/decoding_progress.hpp"
 #include "platform/sphinx/analysis/live_decoding.hpp"
 #include "platform/sphinx/analysis/result_sink.hpp"
 #include "platform/store/model_store.hpp"
@@ -34,7 +34,7 @@ class SphinxAnalyzer final : public SpeechAnalyzer {
   ~SphinxAnalyzer() override;
 
   std::optional<double> analyzeSequence(AudioFile& file) override;
-  double analyzedSeconds() const override { return analyzedSeconds_; }
+  double analyzedSeconds() const override { return progress_.seconds(); }
   void start(std::shared_ptr<AnalyzerInputChannel> input) override;
   void finalizeAndFinishThroughEndOfInput() override;
   void cancelAndFinishNow() override;
@@ -53,7 +53,7 @@ class SphinxAnalyzer final : public SpeechAnalyzer {
   int fileThreads_;
   ResultSink sink_;
   std::stop_source cancel_;
-  std::atomic<double> analyzedSeconds_{0};
+  DecodingProgress progress_;
 
   std::mutex mutex_;
   Phase phase_ = Phase::idle;

@@ -1,7 +1,6 @@
 #include "platform/sphinx/analysis/file_analysis.hpp"
 
 #include <cmath>
-#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -31,13 +30,17 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
 
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, ResultDetail detail, ResultTextWriter writeText)
-      : decoder_(std::move(decoder)), detail_(detail), writeText_(std::move(writeText)) {}
+  UtteranceWorker(DecoderLease decoder, ResultDetail detail, ResultTextWriter writeText, DecodingProgress& progress)
+      : decoder_(std::move(decoder)), detail_(detail), writeText_(std::move(writeText)), progress_(progress) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
+    progress_.decodingBegins(utterance.startSample);
     try {
-      return decodeUtterance(*decoder_, utterance, detail_, writeText_);
+      std::optional<TranscriberResult> result = decodeUtterance(*decoder_, utterance, detail_, writeText_);
+      progress_.decodingEnds(utterance.startSample);
+      return result;
     } catch (...) {
+      progress_.decodingEnds(utterance.startSample);
       decoder_.discard();  // it may have failed in the middle of an utterance
       throw;
     }
@@ -47,13 +50,14 @@ class UtteranceWorker final : public UtterancePool::Worker {
   DecoderLease decoder_;
   ResultDetail detail_;
   ResultTextWriter writeText_;
+  DecodingProgress& progress_;
 };
 
 // Hands the ready decoder to the first worker and loads one for each later one.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, ResultDetail detail, ResultTextWriter writeText)
-      : decoders_(decoders), detail_(detail), writeText_(std::move(writeText)) {}
+  WorkerFactory(FileDecoders& decoders, ResultDetail detail, ResultTextWriter writeText, DecodingProgress& progress)
+      : decoders_(decoders), detail_(detail), writeText_(std::move(writeText)), progress_(progress) {}
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
@@ -62,70 +66,32 @@ class WorkerFactory {
       decoder = std::move(decoders_.first);
     }
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_, writeText_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_, writeText_, progress_);
   }
 
  private:
   FileDecoders& decoders_;
   ResultDetail detail_;
   ResultTextWriter writeText_;
+  DecodingProgress& progress_;
   std::mutex mutex_;
-};
-
-// How far the delivered results reach, in samples at the decoder's rate, as
-// seconds in `seconds`. Submitting, delivering and settling may come from
-// different threads.
-class DeliveredAudio {
- public:
-  explicit DeliveredAudio(std::atomic<double>& seconds) : seconds_(seconds) {}
-
-  // Before the utterance starting at `startSample` is submitted.
-  void submitting(std::int64_t startSample) {
-    std::lock_guard lock(mutex_);
-    outstanding_.push_back(startSample);
-  }
-  // The oldest outstanding utterance's results have been delivered.
-  void delivered() {
-    std::lock_guard lock(mutex_);
-    if (!outstanding_.empty()) outstanding_.pop_front();
-    publish();
-  }
-  // Everything before `sample` has been submitted or dropped.
-  void settled(std::int64_t sample) {
-    std::lock_guard lock(mutex_);
-    settled_ = sample;
-    publish();
-  }
-
- private:
-  void publish() {
-    std::int64_t reached = outstanding_.empty() ? settled_ : outstanding_.front();
-    double seconds = static_cast<double>(reached) / Decoder::sampleRate;
-    if (seconds > seconds_.load()) seconds_.store(seconds);
-  }
-
-  std::atomic<double>& seconds_;
-  std::mutex mutex_;
-  std::deque<std::int64_t> outstanding_;
-  std::int64_t settled_ = 0;
 };
 
 }  // namespace
 
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
-                                  const ResultTextWriter& writeText, std::atomic<double>& analysedSeconds,
+                                  const ResultTextWriter& writeText, DecodingProgress& progress,
                                   std::stop_token stop) {
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText);
-  DeliveredAudio delivered(analysedSeconds);
+  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText, progress);
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },
-      [&sink, &delivered](std::optional<TranscriberResult>&& result) {
+      [&sink, &progress](std::optional<TranscriberResult>&& result) {
         if (result) sink.deliver(*result);
-        delivered.delivered();
+        progress.delivered();
       },
       stop);
   DecoderSamples converter;
@@ -136,11 +102,11 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
     bool accepted = true;
     for (Utterance& utterance : utterances) {
       if (!accepted) break;
-      delivered.submitting(utterance.startSample);
+      progress.submitting(utterance.startSample, static_cast<std::int64_t>(utterance.samples.size()));
       accepted = pool.submit(std::move(utterance));
     }
     utterances.clear();
-    delivered.settled(splitter.settledSamples());
+    progress.settled(splitter.settledSamples());
     return accepted;
   };
   std::int64_t framesRead = 0;
@@ -164,7 +130,7 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
   pool.finish();
   if (framesRead == 0) return std::nullopt;
   double seconds = static_cast<double>(framesRead) / format.sampleRate;
-  if (!stop.stop_requested()) analysedSeconds.store(seconds);
+  if (!stop.stop_requested()) progress.finished(seconds);
   return seconds;
 }
 

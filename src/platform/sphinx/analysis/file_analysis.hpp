@@ -15,12 +15,12 @@
 // wait to be decoded; reading waits for room, so memory does not grow with the
 // length of the file.
 
-#include <atomic>
 #include <functional>
 #include <optional>
 #include <stop_token>
 
 #include "platform/audio.hpp"
+#include "platform/sphinx/analysis/decoding_progress.hpp"
 #include "platform/sphinx/analysis/result_sink.hpp"
 #include "platform/sphinx/analysis/voice_activity.hpp"
 #include "platform/sphinx/decoder/decoder_cache.hpp"
@@ -40,17 +40,14 @@ struct FileDecoders {
 
 // Analyses `file`, cutting it where `detector` hears pauses, and delivers
 // results to `sink` as utterances are decoded, their texts from `writeText`.
-// `analysedSeconds` follows the
-// audio whose results have all been delivered: up to the oldest utterance
-// still being decoded, or, while none is, all the audio the splitter has
-// settled (kept in an utterance or dropped as a pause); at the end, the whole
-// file.
+// `progress` follows the utterances through decoding (decoding_progress.hpp);
+// at the end, it counts the whole file.
 // A stop request ends reading and decoding between utterances; every decoding
 // thread has ended when this returns. Returns the time of the end of the last
 // sample read, or nothing when the file had none. Throws PlatformError.
 std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceActivity& detector,
                                   const SplitterSettings& splitting, const ResultSink& sink,
-                                  const ResultTextWriter& writeText, std::atomic<double>& analysedSeconds,
+                                  const ResultTextWriter& writeText, DecodingProgress& progress,
                                   std::stop_token stop);
 
 }  // namespace tolva::sphinx
