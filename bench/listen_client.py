@@ -185,9 +185,12 @@ class PacedWriter:
     """Writes s16le PCM of `rate` and `channels` into a FIFO in real time,
     `chunk_ms` every `chunk_ms`, on a thread; written_at[i] is when chunk i
     was written. `head` bytes (a container's header) go first at once;
-    `piece` bytes per chunk replace the PCM's (for compressed data)."""
+    `piece` bytes per chunk replace the PCM's (for compressed data). A
+    `schedule` of (seconds from the start, bytes) replaces the chunks: each
+    piece is written when its time comes (a container's pages, when their
+    audio is complete)."""
 
-    def __init__(self, fifo, pcm, chunk_ms=100, rate=RATE, channels=1, head=0, piece=None):
+    def __init__(self, fifo, pcm, chunk_ms=100, rate=RATE, channels=1, head=0, piece=None, schedule=None):
         self.fd = os.open(fifo, os.O_WRONLY)
         if head:
             os.write(self.fd, pcm[:head])
@@ -195,24 +198,31 @@ class PacedWriter:
         self.head = head
         self.chunk = piece or rate * channels * 2 * chunk_ms // 1000
         self.period = chunk_ms / 1000
+        self.schedule = schedule
         self.written_at = []
         self.stopped = threading.Event()
         self.thread = threading.Thread(target=self._run, daemon=True)
         self.thread.start()
 
+    def _pieces(self):
+        if self.schedule is not None:
+            return self.schedule
+        return [(index * self.period, self.pcm[at:at + self.chunk])
+                for index, at in enumerate(range(self.head, len(self.pcm), self.chunk))]
+
     def _run(self):
         start = time.monotonic()
-        for index, at in enumerate(range(self.head, len(self.pcm), self.chunk)):
+        for due, data in self._pieces():
+            pause = start + due - time.monotonic()
+            if pause > 0 and self.stopped.wait(pause):
+                break
             if self.stopped.is_set():
                 break
             try:
-                os.write(self.fd, self.pcm[at:at + self.chunk])
+                os.write(self.fd, data)
             except (BrokenPipeError, OSError):
                 break
             self.written_at.append(time.monotonic())
-            pause = start + (index + 1) * self.period - time.monotonic()
-            if pause > 0:
-                time.sleep(pause)
 
     def join(self):
         self.thread.join()

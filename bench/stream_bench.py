@@ -5,12 +5,14 @@ pieces at the pace of real speech, and the lag from writing the piece that
 holds the speech onset to the first volatile event is measured, for
   - raw s16le PCM at 16 kHz ("format":"s16le")
   - a WAV file as a stream (header first, then the PCM)
-  - Ogg/Opus muxed in 20 ms pages, as a live encoder writes it (paced by bytes)
+  - Ogg/Opus muxed in 20 ms pages, as a live encoder writes it: each page
+    when its audio is complete (from its granule position)
 Prints the lags per clip and their median (target: <= 250 ms).
 
 usage: bench/stream_bench.py [path/to/tolva-speech]
 """
 import os
+import struct
 import statistics
 import subprocess
 import sys
@@ -26,7 +28,6 @@ SILENCE = bytes(2 * RATE)  # 1 s
 
 
 def wav_header(data_bytes):
-    import struct
     return (b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
             struct.pack("<IHHIIHH", 16, 1, 1, RATE, RATE * 2, 2, 16) + b"data" + struct.pack("<I", data_bytes))
 
@@ -36,6 +37,30 @@ def ogg_opus(pcm):
     return subprocess.run(["ffmpeg", "-v", "error", *raw, "-i", "-", "-c:a", "libopus", "-b:a", "48k",
                            "-page_duration", "20000", "-f", "ogg", "-"], input=pcm, capture_output=True,
                           check=True).stdout
+
+
+def ogg_schedule(data):
+    """The header pages' bytes, and each audio page with the time its audio
+    ends, from its granule position less the Opus pre-skip."""
+    pages, at = [], 0
+    while at < len(data):
+        if data[at:at + 4] != b"OggS":
+            sys.exit("ffmpeg wrote an Ogg stream this bench cannot cut into pages")
+        granule = struct.unpack_from("<q", data, at + 6)[0]
+        segments = data[at + 26]
+        size = 27 + segments + sum(data[at + 27:at + 27 + segments])
+        pages.append((granule, data[at:at + size]))
+        at += size
+    pre_skip = struct.unpack_from("<H", pages[0][1], 27 + pages[0][1][26] + 10)[0]
+    head = b"".join(page for granule, page in pages if granule == 0)
+    schedule, seconds = [], 0.0
+    for granule, page in pages:
+        if granule == 0:
+            continue
+        if granule > 0:
+            seconds = max(seconds, (granule - pre_skip) / 48000)
+        schedule.append((seconds, page))
+    return head, schedule
 
 
 def lag(listen, fifo, kind, clip):
@@ -48,16 +73,20 @@ def lag(listen, fifo, kind, clip):
     elif kind == "wav":
         data, head, piece = wav_header(len(pcm)) + pcm, 44, RATE * 2 * PIECE_MS // 1000
     else:
-        data, head = ogg_opus(pcm), 0
-        piece = max(1, round(len(data) * PIECE_MS / (len(pcm) / (RATE * 2) * 1000)))
+        header, schedule = ogg_schedule(ogg_opus(pcm))
+        data, head, piece = header, len(header), None
     listen.send(command)
     listen.await_event("capture-started")
-    feeder = PacedWriter(fifo, data, PIECE_MS, head=head, piece=piece)
+    feeder = PacedWriter(fifo, data, PIECE_MS, head=head, piece=piece,
+                         schedule=schedule if kind == "ogg" else None)
     at, _ = listen.await_event("volatile", timeout=120)
     feeder.stop()
     listen.send({"cmd": "stop"})  # the rest of the clip is not needed
     listen.await_event("session-ended", timeout=120)
-    onset_piece = onset_ms // PIECE_MS
+    if kind == "ogg":  # the first page whose audio reaches the onset
+        onset_piece = next(i for i, (ends, _) in enumerate(schedule) if ends * 1000 > onset_ms)
+    else:
+        onset_piece = onset_ms // PIECE_MS
     if onset_piece >= len(feeder.written_at):
         return None  # a volatile came before the speech was written: heard in the silence
     return (at - feeder.written_at[onset_piece]) * 1000

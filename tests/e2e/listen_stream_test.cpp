@@ -117,6 +117,9 @@ TEST_F(ListenStream, ContainersAreDecodedAsTheyArrive) {
   };
   const Case cases[] = {
       {"wav", fileBytes(librivoxClip(clip))},
+      {"wav, bytes after its data", fileBytes(librivoxClip(clip)) + std::string(20000, 'Z')},
+      {"wav/float", fileBytes(encoded("f.wav", {"-c:a", "pcm_f32le"}))},
+      {"wav/mu-law", fileBytes(encoded("u.wav", {"-c:a", "pcm_mulaw"}))},
       {"ogg/opus", fileBytes(encoded("a.ogg", {"-c:a", "libopus", "-b:a", "48k"}))},
       {"webm/opus", fileBytes(encoded("a.webm", {"-c:a", "libopus", "-b:a", "48k"}))},
   };
@@ -154,6 +157,28 @@ TEST_F(ListenStream, AStopEndsAReadThatWaitsForData) {
   EXPECT_EQ(ended.value("audioFedMs", -1), 500);
   EXPECT_FALSE(ended.contains("failed"));
   quitAndExpectCleanExit(*listen, 2);
+}
+
+// FFmpeg's WAV demuxer holds 64 KiB back (two seconds here) before the first
+// sample; a PCM WAV's samples leave as they come, like raw PCM's.
+TEST_F(ListenStream, APcmWavStreamsItsFirstSamplesAtOnce) {
+  listen->send(start(fifo).dump());
+  ASSERT_TRUE(listen->awaitEvent("capture-started").is_object());
+  int fd = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  std::string wav = fileBytes(librivoxClip(clip));
+  std::size_t header = wav.find("data") + 8;
+  ASSERT_LT(header, 200u);
+  std::string start = wav.substr(0, header + 16000);  // half a second of samples
+  ASSERT_EQ(write(fd, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+  std::this_thread::sleep_for(1s);  // the stream stays open: nothing more comes
+  listen->send(R"({"cmd":"stop"})");
+  Json ended = listen->awaitEvent("session-ended", 10s);
+  close(fd);
+  ASSERT_TRUE(ended.is_object());
+  EXPECT_EQ(ended.value("audioFedMs", -1), 500);
+  EXPECT_FALSE(ended.contains("failed"));
+  quitAndExpectCleanExit(*listen, 1);
 }
 
 TEST_F(ListenStream, StreamsThatAreNotAudioFailTheSessionWithAClearMessage) {

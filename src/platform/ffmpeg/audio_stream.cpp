@@ -6,7 +6,7 @@ namespace tolva::ffmpeg {
 std::unique_ptr<AudioStream> openAudioStream(const AudioStreamRequest& request) {
   auto input = std::make_shared<StreamInput>(request.path);
   if (request.raw) return makeRawPcmStream(std::move(input), *request.raw);
-  return makeContainerStream(std::move(input));
+  return makeSniffedStream(std::move(input));
 }
 
 }  // namespace tolva::ffmpeg

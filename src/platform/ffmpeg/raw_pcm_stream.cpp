@@ -25,9 +25,10 @@ float sampleAt(const std::uint8_t* bytes, RawSampleFormat format) {
 
 class RawPcmStream final : public AudioStream {
  public:
-  RawPcmStream(std::shared_ptr<StreamInput> input, const RawPcmFormat& format)
+  RawPcmStream(std::shared_ptr<StreamInput> input, const RawPcmFormat& format, std::optional<std::uint64_t> byteLimit)
       : input_(std::move(input)),
         raw_(format),
+        remaining_(byteLimit),
         sampleBytes_(format.sampleFormat == RawSampleFormat::s16le ? 2 : 4),
         frameBytes_(sampleBytes_ * static_cast<std::size_t>(format.channels)) {}
 
@@ -41,11 +42,14 @@ class RawPcmStream final : public AudioStream {
     buffer.frameLength = 0;
     while (pending_.size() < frameBytes_) {
       std::size_t room = std::max<std::size_t>(buffer.frameCapacity, 1) * frameBytes_ - pending_.size();
+      if (remaining_) room = static_cast<std::size_t>(std::min<std::uint64_t>(room, *remaining_));
+      if (room == 0) return;  // the stated length is read: what follows is not audio
       std::size_t had = pending_.size();
       pending_.resize(had + room);
       std::ptrdiff_t count = input_->read(pending_.data() + had, room);
       pending_.resize(had + static_cast<std::size_t>(std::max<std::ptrdiff_t>(count, 0)));
       if (count <= 0) return;  // the end (a trailing partial frame is dropped) or a cancel
+      if (remaining_) *remaining_ -= static_cast<std::uint64_t>(count);
     }
     auto frames =
         static_cast<std::uint32_t>(std::min<std::size_t>(pending_.size() / frameBytes_, buffer.frameCapacity));
@@ -64,6 +68,7 @@ class RawPcmStream final : public AudioStream {
  private:
   std::shared_ptr<StreamInput> input_;
   RawPcmFormat raw_;
+  std::optional<std::uint64_t> remaining_;  // bytes left of a stated length
   std::size_t sampleBytes_;
   std::size_t frameBytes_;
   std::vector<std::uint8_t> pending_;
@@ -71,8 +76,9 @@ class RawPcmStream final : public AudioStream {
 
 }  // namespace
 
-std::unique_ptr<AudioStream> makeRawPcmStream(std::shared_ptr<StreamInput> input, const RawPcmFormat& format) {
-  return std::make_unique<RawPcmStream>(std::move(input), format);
+std::unique_ptr<AudioStream> makeRawPcmStream(std::shared_ptr<StreamInput> input, const RawPcmFormat& format,
+                                              std::optional<std::uint64_t> byteLimit) {
+  return std::make_unique<RawPcmStream>(std::move(input), format, byteLimit);
 }
 
 }  // namespace tolva::ffmpeg

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -43,6 +44,12 @@ StreamInput::~StreamInput() {
 }
 
 std::ptrdiff_t StreamInput::read(void* into, std::size_t size) {
+  if (givenBackRead_ < givenBack_.size() && !cancelled()) {
+    std::size_t count = std::min(size, givenBack_.size() - givenBackRead_);
+    std::memcpy(into, givenBack_.data() + givenBackRead_, count);
+    givenBackRead_ += count;
+    return static_cast<std::ptrdiff_t>(count);
+  }
   while (!cancelled()) {
     pollfd watched[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
     if (poll(watched, 2, -1) < 0) {
@@ -61,6 +68,11 @@ std::ptrdiff_t StreamInput::read(void* into, std::size_t size) {
     throw PlatformError(std::string("cannot read the audio stream: ") + std::strerror(errno));
   }
   return wasCancelled;
+}
+
+void StreamInput::giveBack(std::vector<std::uint8_t> bytes) {
+  givenBack_ = std::move(bytes);
+  givenBackRead_ = 0;
 }
 
 void StreamInput::cancel() {

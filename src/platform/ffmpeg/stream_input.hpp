@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tolva::ffmpeg {
 
@@ -31,6 +32,10 @@ class StreamInput {
   // on a read error. One thread at a time.
   std::ptrdiff_t read(void* into, std::size_t size);
 
+  // Bytes already read that the next reads return again, first: what a look
+  // at the stream's start took from it.
+  void giveBack(std::vector<std::uint8_t> bytes);
+
   // Any thread, any number of times.
   void cancel();
   bool cancelled() const { return cancelled_.load(); }
@@ -42,6 +47,8 @@ class StreamInput {
   int wake_ = -1;
   std::atomic<bool> cancelled_{false};
   std::int64_t bytesRead_ = 0;
+  std::vector<std::uint8_t> givenBack_;
+  std::size_t givenBackRead_ = 0;
 };
 
 }  // namespace tolva::ffmpeg
