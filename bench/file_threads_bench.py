@@ -46,11 +46,15 @@ def pss_mb(pids):
 
 
 def children(pid):
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as listed:
-            return [int(p) for p in listed.read().split()]
-    except OSError:
-        return []
+    """The children of every thread of the process (decoders fork from any)."""
+    found = []
+    for listing in glob.glob(f"/proc/{pid}/task/*/children"):
+        try:
+            with open(listing) as listed:
+                found += [int(p) for p in listed.read().split()]
+        except OSError:
+            pass
+    return found
 
 
 def timed(cmd, env):

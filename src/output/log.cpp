@@ -1,5 +1,6 @@
 #include "output/log.hpp"
 
+#include <atomic>
 #include <cstdio>
 
 #include "app/process.hpp"
@@ -9,6 +10,8 @@
 
 namespace tolva {
 namespace {
+
+std::atomic<bool> silenced{false};
 
 LogWriter& stderrWriter() {
   // Leaked on purpose: threads may still log while the process exits.
@@ -31,8 +34,11 @@ std::optional<std::string> logLine(double seconds, std::string_view event, LogFi
 }
 
 void log(std::string_view event, LogFields fields) {
+  if (silenced.load(std::memory_order_relaxed)) return;
   double seconds = std::chrono::duration<double>(WallClock::now() - processStart()).count();
   if (auto line = logLine(seconds, event, std::move(fields))) stderrWriter().write(*line, seconds);
 }
+
+void silenceLog() { silenced = true; }
 
 }  // namespace tolva

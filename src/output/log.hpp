@@ -19,6 +19,10 @@ using LogFields = JsonObject;
 
 void log(std::string_view event, LogFields fields = {});
 
+// From now on log() writes nothing in this process: for a child forked from a
+// process with other threads, where the writer's lock may be held forever.
+void silenceLog();
+
 // The encoded line (with its line feed) that log() would write at `seconds`,
 // or nothing when it cannot be encoded.
 std::optional<std::string> logLine(double seconds, std::string_view event, LogFields fields);

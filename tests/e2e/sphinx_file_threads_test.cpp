@@ -1,9 +1,14 @@
-// File analysis on several decoders at once: the same results as on one, and
-// a cancel that ends it with every decoder back in the cache.
+// File analysis on several decoders at once: the same results as on one, the
+// extra decoders forked copies of the first, and a cancel that ends it with
+// every decoder back in the cache.
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <atomic>
 #include <memory>
 #include <set>
@@ -12,6 +17,8 @@
 #include "concurrency/notification.hpp"
 #include "e2e/sphinx_test_engine.hpp"
 #include "platform/sphinx/analysis/decoding_threads.hpp"
+#include "platform/sphinx/analysis/forked_decoder.hpp"
+#include "support/librivox_clips.hpp"
 
 namespace tolva::sphinx {
 namespace {
@@ -27,8 +34,8 @@ TEST(SphinxFileThreads, SegmentsTimesAndTextsAreTheSameForOneTwoAndThreeDecoders
     auto [collected, last] = transcribe(engine, *file);
     ASSERT_TRUE(collected.ended);
     EXPECT_NEAR(last.value_or(-1), file->duration(), 1e-9);
-    // The reader runs far ahead of decoding, so every decoder gets work.
-    EXPECT_EQ(engine.cache->decodersLoaded(), threads);
+    // One decoder is loaded; the others are forked copies of it.
+    EXPECT_EQ(engine.cache->decodersLoaded(), 1);
     if (threads == 1) {
       reference = collected.results;
       ASSERT_GE(reference.size(), 5u) << joinedText(reference);
@@ -83,6 +90,48 @@ TEST(SphinxFileThreads, ProgressRisesWithTheDecodingNeverGoesBackAndEndsAtTheFil
                                                         << collected.results.size() << " results";
 }
 
+// No child of this process is left: forked decoders are reaped when they go.
+std::string childrenOfThisProcess() {
+  std::string found;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream listed(task.path() / "children");
+    for (std::string pid; listed >> pid;) found += pid + " ";
+  }
+  return found;
+}
+
+TEST(SphinxFileThreads, AForkedDecoderDecodesAsItsParentAndOneThatDiesFailsClearly) {
+  DecoderCache cache;
+  store::ModelFiles files = *TestModelStore().installedModel(Locale("en_US"));
+  DecoderLease decoder = cache.acquire(files, DecoderKind::wholeUtterance);
+  std::vector<std::int16_t> samples = tolva::test::librivoxSamples(tolva::test::librivoxClipNumbers().at(1));
+  {
+    ForkedDecoder forked(*decoder, true);
+    UtteranceWords expected = decodeWords(*decoder, samples, true);
+    for (int round = 0; round < 2; ++round) {  // the child serves one utterance after another
+      UtteranceWords got = forked.decode(samples);
+      ASSERT_EQ(got.words.size(), expected.words.size());
+      ASSERT_FALSE(got.words.empty());
+      for (std::size_t i = 0; i < got.words.size(); ++i) {
+        EXPECT_EQ(got.words[i].text, expected.words[i].text);
+        EXPECT_EQ(got.words[i].startFrame, expected.words[i].startFrame);
+        EXPECT_EQ(got.words[i].endFrame, expected.words[i].endFrame);
+        EXPECT_EQ(got.words[i].posterior, expected.words[i].posterior);
+      }
+      EXPECT_EQ(got.alternatives, expected.alternatives);
+    }
+
+    ASSERT_EQ(kill(forked.process(), SIGKILL), 0);
+    try {
+      forked.decode(samples);
+      ADD_FAILURE() << "a dead decoding process answered";
+    } catch (const PlatformError& error) {
+      EXPECT_STREQ(error.what(), "a decoding process ended before it answered");
+    }
+  }
+  EXPECT_EQ(childrenOfThisProcess(), "");
+}
+
 TEST(SphinxFileThreads, CancelEndsTheAnalysisAndGivesEveryDecoderBack) {
   Engine engine(2);
   auto transcriber = engine.transcriber(SpeechPreset::batch());
@@ -132,13 +181,14 @@ TEST(SphinxFileThreads, TheCountFollowsProcessorsAtMostFourAndAQuarterOfTheMemor
     int count;
     std::string limitedBy;
   };
+  constexpr std::int64_t mib = std::int64_t{1} << 20;
   for (Case c : {Case{std::nullopt, 2, 20 * gib, 2, "processors"}, Case{std::nullopt, 1, 20 * gib, 1, "processors"},
                  Case{std::nullopt, 32, 20 * gib, 4, "maximum"}, Case{std::nullopt, 4, std::nullopt, 4, "processors"},
-                 // A quarter of 1 GiB holds two decoders of 110 MB.
-                 Case{std::nullopt, 16, gib, 2, "memory"}, Case{std::nullopt, 16, 100 << 20, 1, "memory"},
-                 Case{std::nullopt, 16, 0, 1, "memory"}, Case{8, 2, 20 * gib, 8, "variable"},
-                 Case{64, 2, 20 * gib, 46, "memory"}, Case{3, 64, gib, 2, "memory"},
-                 Case{64, 2, std::nullopt, 64, "variable"}}) {
+                 // A quarter of 640 MiB holds the loaded decoder (110 MiB) and one forked copy (40 MiB).
+                 Case{std::nullopt, 16, 640 * mib, 2, "memory"}, Case{std::nullopt, 16, gib, 4, "maximum"},
+                 Case{std::nullopt, 16, 100 * mib, 1, "memory"}, Case{std::nullopt, 16, 0, 1, "memory"},
+                 Case{8, 2, 20 * gib, 8, "variable"}, Case{64, 2, 2 * gib, 11, "memory"},
+                 Case{3, 64, 640 * mib, 2, "memory"}, Case{64, 2, std::nullopt, 64, "variable"}}) {
     ThreadChoice choice = chooseDecodingThreads(c.requested, c.processors, c.available);
     EXPECT_EQ(choice.count, c.count) << c.processors << " processors, requested " << c.requested.value_or(0);
     EXPECT_EQ(choice.limitedBy, c.limitedBy) << c.processors << " processors, requested " << c.requested.value_or(0);

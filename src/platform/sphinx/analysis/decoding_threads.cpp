@@ -18,7 +18,8 @@ constexpr std::size_t loggedValueBytes = 40;
 
 // How many decoders a quarter of the available memory holds, at least one.
 int memoryBound(std::int64_t available) {
-  std::int64_t fit = available / 4 / decoderBytes;
+  std::int64_t room = available / 4 - decoderBytes;
+  std::int64_t fit = room < 0 ? 1 : 1 + room / forkedDecoderBytes;
   return static_cast<int>(std::clamp<std::int64_t>(fit, 1, maxDecodingThreads));
 }
 

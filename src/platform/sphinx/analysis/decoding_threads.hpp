@@ -1,8 +1,8 @@
 #pragma once
 // How many decoders file analysis runs at once. By default one per online
 // processor, at most defaultMaximumThreads, and never more decoders than fit
-// in a quarter of the memory available when the analysis starts: each one
-// holds its own copy of the model. The environment variable
+// in a quarter of the memory available when the analysis starts: the first
+// holds the model, each further one (a forked copy) what it writes. The environment variable
 // TOLVA_SPEECH_THREADS overrides the default with a whole number from 1 to
 // maxDecodingThreads (1 decodes one utterance after another on the reading
 // thread), still bounded by memory. Unset, empty or holding anything else
@@ -24,9 +24,11 @@ inline constexpr int maxDecodingThreads = 64;
 // Beyond four, decoders mostly add memory: the reading thread and the
 // utterance splitter keep about four busy.
 inline constexpr int defaultMaximumThreads = 4;
-// What one more decoder of the en-us model costs (the step in peak memory
-// from one decoding thread to two), rounded up.
+// What a loaded decoder of the en-us model costs (its peak memory decoding a
+// long file), and what each forked copy adds (the step in the summed
+// proportional set size from one thread to two), both rounded up.
 inline constexpr std::int64_t decoderBytes = std::int64_t{110} << 20;
+inline constexpr std::int64_t forkedDecoderBytes = std::int64_t{40} << 20;
 
 struct ThreadChoice {
   int count = 1;

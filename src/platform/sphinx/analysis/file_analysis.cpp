@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "concurrency/ordered_pool.hpp"
+#include "output/log.hpp"
 #include "platform/platform_error.hpp"
+#include "platform/sphinx/analysis/forked_decoder.hpp"
 #include "platform/sphinx/analysis/utterance_decoding.hpp"
 #include "platform/sphinx/analysis/utterance_splitter.hpp"
 #include "platform/sphinx/decoder/decoder_samples.hpp"
@@ -28,53 +30,80 @@ PcmBuffer makeChunkBuffer(const AudioFormat& format) {
   return std::move(*buffer);
 }
 
+// Decodes utterances with one decoder: a leased one in this process, or one
+// in a forked process.
 class UtteranceWorker final : public UtterancePool::Worker {
  public:
-  UtteranceWorker(DecoderLease decoder, ResultDetail detail, ResultTextWriter writeText, DecodingProgress& progress)
-      : decoder_(std::move(decoder)), detail_(detail), writeText_(std::move(writeText)), progress_(progress) {}
+  struct Context {
+    ResultDetail detail;
+    ResultTextWriter writeText;
+    DecodingProgress& progress;
+  };
+
+  UtteranceWorker(DecoderLease decoder, const Context& context) : leased_(std::move(decoder)), context_(context) {}
+  UtteranceWorker(std::unique_ptr<ForkedDecoder> forked, const Context& context)
+      : forked_(std::move(forked)), context_(context) {}
 
   std::optional<TranscriberResult> run(Utterance& utterance) override {
-    progress_.decodingBegins(utterance.startSample);
+    context_.progress.decodingBegins(utterance.startSample);
+    UtteranceWords decoded;
     try {
-      std::optional<TranscriberResult> result = decodeUtterance(*decoder_, utterance, detail_, writeText_);
-      progress_.decodingEnds(utterance.startSample);
-      return result;
+      decoded = forked_ ? forked_->decode(utterance.samples)
+                        : decodeWords(*leased_, utterance.samples, context_.detail.alternatives);
     } catch (...) {
-      progress_.decodingEnds(utterance.startSample);
-      decoder_.discard();  // it may have failed in the middle of an utterance
+      context_.progress.decodingEnds(utterance.startSample);
+      if (leased_) leased_.discard();  // it may have failed in the middle of an utterance
       throw;
     }
+    context_.progress.decodingEnds(utterance.startSample);
+    return utteranceResult(utterance, std::move(decoded), context_.detail, context_.writeText);
   }
 
  private:
-  DecoderLease decoder_;
-  ResultDetail detail_;
-  ResultTextWriter writeText_;
-  DecodingProgress& progress_;
+  DecoderLease leased_;
+  std::unique_ptr<ForkedDecoder> forked_;
+  const Context& context_;
 };
 
-// Hands the ready decoder to the first worker and loads one for each later one.
+// Hands the ready decoder to the first worker and a forked copy of it to each
+// later one; loads a decoder of its own for a worker when no process could
+// be forked.
 class WorkerFactory {
  public:
-  WorkerFactory(FileDecoders& decoders, ResultDetail detail, ResultTextWriter writeText, DecodingProgress& progress)
-      : decoders_(decoders), detail_(detail), writeText_(std::move(writeText)), progress_(progress) {}
+  WorkerFactory(FileDecoders& decoders, UtteranceWorker::Context context)
+      : decoders_(decoders), context_(std::move(context)) {
+    // Now, while no worker uses the ready decoder.
+    try {
+      for (int i = 1; decoders_.first && i < decoders_.threads; ++i) {
+        forked_.push_back(std::make_unique<ForkedDecoder>(*decoders_.first, context_.detail.alternatives));
+      }
+    } catch (const PlatformError& error) {
+      log("speech.forkFailed", {{"error", error.what()}});
+    }
+  }
 
   std::unique_ptr<UtterancePool::Worker> operator()() {
     DecoderLease decoder;
+    std::unique_ptr<ForkedDecoder> forked;
     {
       std::lock_guard lock(mutex_);
-      decoder = std::move(decoders_.first);
+      if (decoders_.first) {
+        decoder = std::move(decoders_.first);
+      } else if (!forked_.empty()) {
+        forked = std::move(forked_.back());
+        forked_.pop_back();
+      }
     }
+    if (forked) return std::make_unique<UtteranceWorker>(std::move(forked), context_);
     if (!decoder) decoder = decoders_.load();
-    return std::make_unique<UtteranceWorker>(std::move(decoder), detail_, writeText_, progress_);
+    return std::make_unique<UtteranceWorker>(std::move(decoder), context_);
   }
 
  private:
   FileDecoders& decoders_;
-  ResultDetail detail_;
-  ResultTextWriter writeText_;
-  DecodingProgress& progress_;
+  UtteranceWorker::Context context_;
   std::mutex mutex_;
+  std::vector<std::unique_ptr<ForkedDecoder>> forked_;
 };
 
 }  // namespace
@@ -86,7 +115,7 @@ std::optional<double> analyzeFile(AudioFile& file, FileDecoders decoders, VoiceA
   AudioFormat format = file.processingFormat();
   PcmBuffer buffer = makeChunkBuffer(format);
   auto threads = static_cast<std::size_t>(std::max(decoders.threads, 1));
-  WorkerFactory factory(decoders, {sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText, progress);
+  WorkerFactory factory(decoders, {{sink.wantsAlternatives(), sink.wantsWordTimings()}, writeText, progress});
   UtterancePool pool(
       threads, threads * utterancesPerDecoder, [&factory] { return factory(); },
       [&sink, &progress](std::optional<TranscriberResult>&& result) {

@@ -29,9 +29,11 @@
 namespace tolva::sphinx {
 
 // The decoders of one file analysis: the first comes ready, so that a model
-// that cannot be loaded is reported before any audio is read; `load` brings
-// more while utterances wait for one, up to `threads` in all. With one thread
-// the utterances are decoded on the reading thread.
+// that cannot be loaded is reported before any audio is read. The others, up
+// to `threads` in all, are copies of it in forked processes
+// (forked_decoder.hpp), which share its model's memory; `load` brings a
+// decoder of this process's own only when no process can be forked. With one
+// thread the utterances are decoded on the reading thread.
 struct FileDecoders {
   DecoderLease first;
   std::function<DecoderLease()> load;

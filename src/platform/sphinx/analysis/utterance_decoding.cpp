@@ -13,13 +13,22 @@ double secondsAt(std::int64_t sample) { return static_cast<double>(sample) / Dec
 
 }  // namespace
 
-std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utterance& utterance, ResultDetail detail,
-                                                 const ResultTextWriter& writeText) {
+UtteranceWords decodeWords(Decoder& decoder, std::span<const std::int16_t> samples, bool alternatives) {
   decoder.beginAnalysis();  // frames count from the utterance's start
   decoder.startUtterance();
-  decoder.process(utterance.samples, true);
+  decoder.process(samples, true);
   decoder.endUtterance();
-  std::vector<TimedWord> words = decoder.words();
+  UtteranceWords decoded;
+  decoded.words = decoder.words();
+  if (alternatives && !decoded.words.empty()) {
+    decoded.alternatives = decoder.alternativesCount(decoded.words, maxAlternatives);
+  }
+  return decoded;
+}
+
+std::optional<TranscriberResult> utteranceResult(const Utterance& utterance, UtteranceWords decoded,
+                                                 ResultDetail detail, const ResultTextWriter& writeText) {
+  std::vector<TimedWord>& words = decoded.words;
   if (words.empty()) return std::nullopt;
   // Times are counted in samples and divided once, so 8.31 s reads 8.31.
   std::int64_t end = utterance.startSample + static_cast<std::int64_t>(utterance.samples.size());
@@ -30,7 +39,7 @@ std::optional<TranscriberResult> decodeUtterance(Decoder& decoder, const Utteran
   result.text = writeText(words);
   result.range.start = secondsAt(sampleOf(words.front().startFrame));
   result.range.end = secondsAt(sampleOf(words.back().endFrame));
-  result.alternatives = detail.alternatives ? decoder.alternativesCount(words, maxAlternatives) : 0;
+  result.alternatives = detail.alternatives ? decoded.alternatives : 0;
   result.isFinal = true;
   if (detail.wordTimings) {
     std::vector<WordTiming> timings;
