@@ -87,6 +87,10 @@ struct CaptureSource {
 // The sample layout of a stream that carries raw PCM, without a container.
 enum class RawSampleFormat { s16le, f32le };
 
+// The layouts raw PCM may have, whether a client names it or a WAV header does.
+inline constexpr std::int64_t maxRawRate = 768000;
+inline constexpr std::int64_t maxRawChannels = 64;
+
 struct RawPcmFormat {
   RawSampleFormat sampleFormat = RawSampleFormat::s16le;
   std::int64_t rate = 0;

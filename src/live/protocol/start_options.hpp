@@ -16,9 +16,6 @@
 
 namespace tolva {
 
-inline constexpr std::int64_t maxRawRate = 768000;
-inline constexpr std::int64_t maxRawChannels = 64;
-
 struct StartAudioOptions {
   std::optional<std::string> device;
   std::optional<AudioStreamRequest> stream;

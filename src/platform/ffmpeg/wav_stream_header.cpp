@@ -12,8 +12,6 @@ constexpr std::uint16_t extensibleTag = 0xFFFE;
 // The extensible format's subformat GUID after its leading format tag.
 constexpr std::uint8_t subformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-constexpr std::int64_t maxRate = 768000;
-constexpr std::int64_t maxChannels = 64;
 
 std::uint16_t le16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | (at[1] << 8)); }
 std::uint32_t le32(const std::uint8_t* at) {
@@ -47,7 +45,7 @@ std::optional<RawPcmFormat> pcmLayout(std::span<const std::uint8_t> chunk) {
   format.channels = le16(&chunk[2]);
   format.rate = le32(&chunk[4]);
   std::uint16_t blockAlign = le16(&chunk[12]);
-  if (format.channels < 1 || format.channels > maxChannels || format.rate < 1 || format.rate > maxRate ||
+  if (format.channels < 1 || format.channels > maxRawChannels || format.rate < 1 || format.rate > maxRawRate ||
       blockAlign != format.channels * bits / 8) {
     return std::nullopt;
   }
