@@ -11,10 +11,9 @@ std::string formatDescription(const AudioFormat& format) {
 }
 
 std::optional<PcmBuffer> PcmBuffer::make(const AudioFormat& format, std::uint32_t capacity) {
-  // 64 channels and 2^27 frames per channel are far beyond any real stream.
-  constexpr std::uint32_t maxChannels = 64;
+  // 2^27 frames per channel are far beyond any real stream.
   constexpr std::uint32_t maxFrames = 1u << 27;
-  if (format.channelCount == 0 || format.channelCount > maxChannels || capacity > maxFrames) return std::nullopt;
+  if (format.channelCount == 0 || format.channelCount > maxChannelCount || capacity > maxFrames) return std::nullopt;
   PcmBuffer buffer;
   buffer.format = format;
   buffer.frameCapacity = capacity;

@@ -24,6 +24,9 @@ struct AudioFormat {
   bool operator==(const AudioFormat&) const = default;
 };
 
+// More channels than any real device or file has; audio claiming more is refused.
+inline constexpr std::uint32_t maxChannelCount = 64;
+
 // "<integer sample rate>Hz ch=<channels>", the rate truncated toward zero.
 std::string formatDescription(const AudioFormat& format);
 
@@ -89,7 +92,7 @@ enum class RawSampleFormat { s16le, f32le };
 
 // The layouts raw PCM may have, whether a client names it or a WAV header does.
 inline constexpr std::int64_t maxRawRate = 768000;
-inline constexpr std::int64_t maxRawChannels = 64;
+inline constexpr std::int64_t maxRawChannels = maxChannelCount;
 
 struct RawPcmFormat {
   RawSampleFormat sampleFormat = RawSampleFormat::s16le;

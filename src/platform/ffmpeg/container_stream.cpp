@@ -19,7 +19,6 @@ namespace tolva::ffmpeg {
 namespace {
 
 constexpr int ioBufferBytes = 4096;
-constexpr std::uint32_t maxChannels = 64;
 
 int readPacket(void* opaque, std::uint8_t* into, int size) {
   auto* input = static_cast<StreamInput*>(opaque);
@@ -126,7 +125,7 @@ std::optional<AudioFormat> ContainerStream::open() {
   const AVFrame* first = nextFrame();
   if (!first) return std::nullopt;
   audioFormat_ = frameFormat(*first);
-  if (audioFormat_.sampleRate <= 0 || audioFormat_.channelCount == 0 || audioFormat_.channelCount > maxChannels) {
+  if (audioFormat_.sampleRate <= 0 || audioFormat_.channelCount == 0 || audioFormat_.channelCount > maxChannelCount) {
     throw PlatformError("unsupported audio format: " + formatDescription(audioFormat_));
   }
   if (!canCopySamples(*first)) throw PlatformError("unsupported decoded sample format");

@@ -20,10 +20,8 @@ extern "C" {
 namespace tolva::ffmpeg {
 namespace {
 
-constexpr std::uint32_t maxChannels = 64;
-
 bool convertible(const AudioFormat& format) {
-  return format.channelCount > 0 && format.channelCount <= maxChannels && std::isfinite(format.sampleRate) &&
+  return format.channelCount > 0 && format.channelCount <= maxChannelCount && std::isfinite(format.sampleRate) &&
          format.sampleRate >= 1 && format.sampleRate <= INT_MAX && std::trunc(format.sampleRate) == format.sampleRate;
 }
 

@@ -24,15 +24,13 @@ extern "C" {
 namespace tolva::ffmpeg {
 namespace {
 
-constexpr std::uint32_t maxChannels = 64;
-
 AudioFormat frameFormat(const AVFrame& frame) {
   return AudioFormat{static_cast<double>(frame.sample_rate), static_cast<std::uint32_t>(frame.ch_layout.nb_channels),
                      CommonFormat::float32};
 }
 
 void requireUsable(const AudioFormat& format) {
-  if (format.sampleRate <= 0 || format.channelCount == 0 || format.channelCount > maxChannels) {
+  if (format.sampleRate <= 0 || format.channelCount == 0 || format.channelCount > maxChannelCount) {
     throw PlatformError("unsupported audio format: " + formatDescription(format));
   }
 }
