@@ -17,6 +17,7 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import wave
@@ -111,7 +112,10 @@ class Runner:
         require_built(tool)
         identity = [*executable_identity(tool), mode, str(chunk_ms if mode == "dictation" else 0),
                     *effective_settings(tool, settings)]
-        return cls(label, command, identity, False, env)
+        # The jobs already fill the cores: a second decoder per process would
+        # only make them contend, which inflates the CPU time measured. The
+        # words are the same for every count.
+        return cls(label, command, identity, False, dict(env, TOLVA_SPEECH_THREADS="1"))
 
     @classmethod
     def peer(cls, env):
@@ -119,13 +123,18 @@ class Runner:
         return cls("peer", [peer, "-logfn", "/dev/null"], executable_identity(peer), True, env)
 
 
-def peer_load_cpu(runner, work, runs=3):
-    """CPU seconds the peer spends on a 0.1 s file, the median of `runs`: its
-    model load, which it pays again for every file."""
+def peer_load_cpu(runner, work, jobs, runs=3):
+    """CPU seconds the peer spends on a 0.1 s file: its model load, which it
+    pays again for every file. The median of `runs` rounds of `jobs` at once,
+    as its files were decoded: CPU time grows when processes share the cores."""
     path = os.path.join(work, "peer-load-0.1s.wav")
     subprocess.run(["sox", "-R", "-D", "-n", "-r", "16000", "-c", "1", "-b", "16", path, "trim", "0", "0.1"],
                    check=True)
-    return statistics.median(run_peer(runner, [path], 1)[path].cpu_sec for _ in range(runs))
+    copies = []
+    for i in range(jobs * runs):
+        copies.append(f"{path}.{i}.wav")
+        shutil.copyfile(path, copies[-1])
+    return statistics.median(d.cpu_sec for d in run_peer(runner, copies, jobs).values())
 
 
 class Decoded:

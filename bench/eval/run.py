@@ -141,7 +141,8 @@ def print_cpu(labels, decoded, peer_load):
             headers.append(label)
             cells.append(f"{cpu / audio:.3f}" if audio else "–")
     print("\nCPU seconds per second of audio (the peer loads the model for every file: "
-          f"{peer_load:.3f} s measured on a 0.1 s file, taken off for its net figure):\n"
+          f"{peer_load:.3f} s measured on a 0.1 s file, as many at once as its files were, taken off for its "
+          "net figure; ours decode with one decoder per process, as many processes at once):\n"
           if "peer" in labels else "\nCPU seconds per second of audio:\n")
     print("| " + " | ".join(headers) + " |")
     print("|" + "---|" * len(headers))
@@ -177,7 +178,7 @@ def main():
             by_path = decoding.decode_all(runner, paths, cache, args.jobs)
             progress(f"{runner.label}: {len(paths)} files after {time.monotonic() - started:.0f} s")
             if runner.label == "peer":
-                peer_load = decoding.peer_load_cpu(runner, work)
+                peer_load = decoding.peer_load_cpu(runner, work, args.jobs)
             for s in chosen_sets:
                 decoded[(s.name, runner.label)] = {u.wav: by_path[u.wav] for u in s.utterances}
                 texts[(s.name, runner.label)] = {u.key: written.raw_text(by_path[u.wav].text) if runner.label != "peer"
