@@ -26,10 +26,13 @@ std::optional<std::int64_t> countMember(const json& command, const char* key, st
 std::variant<std::optional<RawPcmFormat>, std::string> rawFormatOf(const json& command) {
   auto format = command.find("format");
   if (format == command.end()) return std::optional<RawPcmFormat>{};
+  // Compared as a string: a json compared with a literal trips gcc 12's
+  // array-bounds warning at -O3.
+  const auto* name = format->is_string() ? format->get_ptr<const std::string*>() : nullptr;
   RawPcmFormat raw;
-  if (*format == "s16le") {
+  if (name && *name == "s16le") {
     raw.sampleFormat = RawSampleFormat::s16le;
-  } else if (*format == "f32le") {
+  } else if (name && *name == "f32le") {
     raw.sampleFormat = RawSampleFormat::f32le;
   } else {
     return std::string("`format` must be s16le or f32le");
